@@ -1,0 +1,39 @@
+// defs.h -- program-wide variables and routines shared by keyblend's driver
+// (main.cpp) and its difference engine (read.cpp)
+#ifndef DEFS_H
+#define DEFS_H
+
+#include "klib.h"
+
+/* main.cpp -- the driver's flags and names */
+
+extern int32_t Verbose;     // -v: verbose lines on vout
+extern uint8_t Dump;        // -dump: the engine's dump lines on dout
+extern uint8_t NormalKelo;  // -n: a normal difference file is made
+extern uint8_t UVKelo;      // -t: a texture-coordinate difference file is made
+extern uint8_t ColorKelo;   // -c: accepted, selects nothing
+extern FILE *vout;          // verbose lines
+extern FILE *dout;          // dump lines
+extern char *outputName;    // base name of the outputs, without extension
+extern char **Argv;         // the expanded argument list
+extern int32_t Argc;
+
+int32_t option(int32_t argc, char **argv);
+void usage(void);
+
+/* read.cpp -- the difference engine */
+
+extern uint32_t nobj;     // object count of the base
+extern uint32_t objTop;   // file offset of the object table
+extern uint32_t nextObj;  // file offset of the next object entry
+extern uint32_t vert_top1, norm_top1, prim_top1;  // the base's tops
+extern uint32_t vert_top2, norm_top2, prim_top2;  // the variant's tops
+extern uint32_t n_vert, n_norm, n_prim, scale;    // the base's counts and scale
+extern int16_t vbuff[12];  // base element, variant element, difference
+extern uint32_t nVDF, nNDF, nMDF;  // records written to each output
+
+int32_t kgx_diff(FileHandle *base, FileHandle *var);
+int32_t vn_diff(FileHandle *base, FileHandle *var, FileHandle *vdf, FileHandle *ndf);
+int32_t mat_diff(FileHandle *base, FileHandle *var, FileHandle *tdf);
+
+#endif

@@ -1,0 +1,20 @@
+// get4.cpp -- read a little-endian 32-bit word through a FileHandle
+#include "klib.h"
+
+// Returns the next four bytes as a word, least significant byte first, so
+// the value never depends on the host's byte order.  pos grows by 4 whatever
+// happens; the stream's own indicators then decide: an error ends the
+// process with 40, else an end of file with 41, both at the position after
+// the four bytes.  A byte that could not be read contributes 0xFF.
+uint32_t get4Bytes(FileHandle *fh)
+{
+    uint32_t word = 0;
+    for (int shift = 0; shift < 32; shift += 8)
+        word |= (uint32_t)(getc(fh->fp) & 0xFF) << shift;
+    posAdvance(fh, 4);
+    if (ferror(fh->fp))
+        errReport(READ_ERR, fileCode + 10, fh->name, (long)fh->pos);
+    else if (feof(fh->fp))
+        errReport(EOF_ERR, fileCode + 11, fh->name, (long)fh->pos);
+    return word;
+}

@@ -1,0 +1,125 @@
+// getfull0.cpp -- canonical absolute path, in the caller's buffer
+#include "klib.h"
+
+#include <cstring>
+#include <unistd.h>
+
+static const char CWD_ERR[] = "Cannot getcwd: \"%s\"\n";
+static const char BAD_PATH_ERR[] = "Bad path name: \"%s\"\n";
+
+// Puts the absolute form of path into buffer: path itself when it starts with
+// '/', else the working directory, '/' and path.  The working directory is
+// asked for in at most FULL_PATH_SIZE bytes; when it cannot be had the
+// process ends with 51.  Returns false, the buffer emptied, when the joined
+// path does not fit in size bytes.
+static bool joinPath(const char *path, char *buffer, int32_t size)
+{
+    size_t room = (size_t)size, n = strlen(path);
+    if (path[0] == '/') {
+        if (n >= room) {
+            buffer[0] = '\0';
+            return false;
+        }
+        memcpy(buffer, path, n + 1);
+        return true;
+    }
+    if (!getcwd(buffer, room < FULL_PATH_SIZE ? room : FULL_PATH_SIZE) || buffer[0] != '/') {
+        errReport(CWD_ERR, libCode + 1, path);
+        buffer[0] = '\0';
+        return false;
+    }
+    size_t cwd = strlen(buffer);
+    if (cwd + 1 + n >= room) {
+        buffer[0] = '\0';
+        return false;
+    }
+    buffer[cwd] = '/';
+    memcpy(buffer + cwd + 1, path, n + 1);
+    return true;
+}
+
+// Moves *cursor past a run of '/' and then past the component that follows,
+// which is returned as start and length.  The component is empty only at
+// the end of a path that ends in '/'.
+static void nextComponent(const char **cursor, const char **start, size_t *len)
+{
+    const char *c = *cursor;
+    while (*c == '/')
+        c++;
+    *start = c;
+    while (*c && *c != '/')
+        c++;
+    *len = (size_t)(c - *start);
+    *cursor = c;
+}
+
+static bool isDot(const char *s, size_t n)
+{
+    return n == 1 && s[0] == '.';
+}
+
+static bool isDotDot(const char *s, size_t n)
+{
+    return n == 2 && s[0] == '.' && s[1] == '.';
+}
+
+// Counts the components that survive "." and "..", reporting a ".." that
+// finds nothing to remove at the moment it is met (code 52).
+static int32_t keptComponents(const char *joined, const char *path)
+{
+    int32_t count = 0;
+    const char *cursor = joined, *start;
+    size_t len;
+    if (!*joined)
+        return 0;
+    do {
+        nextComponent(&cursor, &start, &len);
+        if (isDotDot(start, len)) {
+            if (--count < 0)
+                errReport(BAD_PATH_ERR, libCode + 2, path);
+        } else if (!isDot(start, len)) {
+            count++;
+        }
+    } while (*cursor == '/');
+    return count;
+}
+
+// Rewrites the joined path in place as "/" and each kept component.  The
+// write position never passes the read position, because every kept
+// component had at least one '/' in front of it in the joined path, so
+// there is no limit on the number or length of components.
+static void rebuild(char *buffer)
+{
+    const char *cursor = buffer, *start;
+    char *out = buffer;
+    size_t len;
+    do {
+        nextComponent(&cursor, &start, &len);
+        if (isDotDot(start, len)) {
+            while (out > buffer && *--out != '/')
+                ;
+        } else if (!isDot(start, len)) {
+            *out++ = '/';
+            memmove(out, start, len);
+            out += len;
+        }
+    } while (*cursor == '/');
+    *out = '\0';
+}
+
+// Writes the canonical absolute path of path into buffer (size bytes, at
+// least FULL_PATH_SIZE) and returns buffer: runs of '/' collapse, "." goes,
+// and ".." removes the component before it.  The work is textual: links are
+// not followed and nothing need exist.  When no component is left the
+// joined path stays as it is.  Ends the process with 51 when the working
+// directory cannot be had (a relative path only) and with 52 when a ".."
+// climbs above the root.  Returns null, the buffer emptied, when the joined
+// path does not fit in size bytes.
+char *getFullPath0(const char *path, char *buffer, int32_t size)
+{
+    if (!joinPath(path, buffer, size))
+        return nullptr;
+    if (keptComponents(buffer, path) > 0)
+        rebuild(buffer);
+    return buffer;
+}

@@ -1,0 +1,19 @@
+// put2.cpp -- write one little-endian 16-bit value through a FileHandle
+#include "klib.h"
+
+// As put4Bytes for two bytes, low byte first: success is judged on the high
+// byte, the stream is flushed in every case, and a failure ends the process
+// with 35 at the position before the call (0 when WRIT_ERR is suppressed).
+int32_t put2Bytes(int16_t value, FileHandle *fh)
+{
+    uint16_t bits = (uint16_t)value;
+    (void)putc(bits & 0xFF, fh->fp);
+    bool ok = putc(bits >> 8, fh->fp) != EOF;
+    if (ok)
+        posAdvance(fh, 2);
+    (void)fflush(fh->fp);
+    if (ok)
+        return 1;
+    errReport(WRIT_ERR, fileCode + 5, fh->name, (long)fh->pos);
+    return 0;
+}
