@@ -11,10 +11,12 @@ constexpr int32_t KELO_USAGE = 1;      // bad command line
 constexpr int32_t KELO_BAD_FILE = 2;   // a difference file is malformed or does not fit the base
 constexpr int32_t KELO_BAD_MODEL = 3;  // a model file is refused
 constexpr int32_t KELO_NO_GROUP = 4;   // the asked-for variant is absent, or weights and groups disagree
+constexpr int32_t KELO_BAD_OBJ = 5;    // an OBJ file cannot be imported
+constexpr int32_t KELO_NOT_LIKE = 6;   // an imported OBJ's topology differs from the --like base
 
 /* main.cpp -- the command table, usage and Exit */
 
-enum Command { CMD_DUMP, CMD_CHECK, CMD_APPLY, CMD_BLEND, CMD_SVG, COMMANDS };
+enum Command { CMD_DUMP, CMD_CHECK, CMD_APPLY, CMD_BLEND, CMD_SVG, CMD_IMPORT, CMD_EXPORT, COMMANDS };
 
 struct CommandInfo {
     const char *name;      // as typed after "kelo"
@@ -80,7 +82,7 @@ extern KeloFile keloFile[KELO_FILES];
 void loadModelOrFail(KgxModel *m, const char *name);
 void loadKeloOrFail(KeloFile *f, const char *name, KeloKind kind);
 
-/* dump.cpp, check.cpp, apply.cpp, blend.cpp, svg.cpp -- the commands; each
+/* dump.cpp, check.cpp, apply.cpp, blend.cpp, svg.cpp, obj_cmd.cpp -- the commands; each
    takes the arguments after its name and returns the exit code */
 
 int32_t cmdDump(int32_t argc, char **argv);
@@ -88,6 +90,8 @@ int32_t cmdCheck(int32_t argc, char **argv);
 int32_t cmdApply(int32_t argc, char **argv);
 int32_t cmdBlend(int32_t argc, char **argv);
 int32_t cmdSvg(int32_t argc, char **argv);
+int32_t cmdImport(int32_t argc, char **argv);  // obj_cmd.cpp
+int32_t cmdExport(int32_t argc, char **argv);  // obj_cmd.cpp
 
 /* apply.cpp -- the arithmetic that apply and its tests share */
 

@@ -40,12 +40,24 @@ const CommandInfo commands[COMMANDS] = {
      "  --variant K the variant group to draw (default 0)\n"
      "  --view V    front (x, y), top (x, z) or side (z, y); default front\n"
      "  -o OUT      the picture to write\n"},
+    {"import", "import IN.obj [--scale S | --fit | --like BASE.kgx] [--objects by-group|single] -o OUT.kgx",
+     "make a KGX model from a Wavefront OBJ file",
+     "  --scale S   store each coordinate as round(x * S) in signed 16 bits\n"
+     "  --fit       the largest scale at which the model fits, printed (the default)\n"
+     "  --like B    take B's flags and scales and refuse a topology that differs from B's\n"
+     "  --objects H by-group (default): one object per g or o name; single: one object\n"
+     "  -o OUT      the model to write\n"},
+    {"export", "export IN.kgx -o OUT.obj",
+     "write a KGX model as a Wavefront OBJ file",
+     "  -o OUT      the OBJ file to write: one group per object, positions divided by\n"
+     "              the object's scale\n"},
 };
 
 static void overview(FILE *fp)
 {
     fprintf(fp, "usage: kelo COMMAND [options] ...\n\n"
-                "Inspect, check, apply, blend and picture Kelo difference files.\n\n"
+                "Inspect, check, apply, blend and picture Kelo difference files;\n"
+                "convert models from and to Wavefront OBJ.\n\n"
                 "commands:\n");
     for (int32_t c = 0; c < COMMANDS; c++)
         fprintf(fp, "  %-8s %s\n", commands[c].name, commands[c].summary);
@@ -148,6 +160,10 @@ static int32_t runCommand(Command cmd, int32_t argc, char **argv)
         return cmdBlend(argc, argv);
     case CMD_SVG:
         return cmdSvg(argc, argv);
+    case CMD_IMPORT:
+        return cmdImport(argc, argv);
+    case CMD_EXPORT:
+        return cmdExport(argc, argv);
     case COMMANDS:
         break;
     }
