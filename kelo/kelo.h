@@ -30,6 +30,7 @@ extern const char keloVersion[];
 void commandUsage(Command cmd, FILE *fp);
 void usageError(Command cmd, const char *format, ...) __attribute__((format(printf, 2, 3)));
 const char *optionValue(Command cmd, int32_t argc, char **argv, int32_t *i);
+uint32_t variantNumber(Command cmd, const char *word);
 void failWith(int32_t code, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 /* kelofile.cpp -- difference files held whole, split into records */
@@ -98,5 +99,9 @@ int32_t cmdExport(int32_t argc, char **argv);  // obj_cmd.cpp
 int32_t checkRecord(const KgxModel *m, const KeloFile *f, const KeloRecord *r, char *why,
                     size_t size);
 int32_t applyGroup(KgxModel *m, const KeloFile *f, uint32_t group, char *why, size_t size);
+
+/* blend.cpp -- the blending rule */
+
+int16_t blendValue(int16_t base, double sum);
 
 #endif

@@ -98,6 +98,17 @@ const char *optionValue(Command cmd, int32_t argc, char **argv, int32_t *i)
     return argv[*i];
 }
 
+// Reads a variant number: decimal digits only, below 2^31.  Ends the
+// process with KELO_USAGE otherwise.
+uint32_t variantNumber(Command cmd, const char *word)
+{
+    char *end;
+    unsigned long k = strtoul(word, &end, 10);
+    if (!*word || *end || word[0] == '-' || word[0] == '+' || k > INT32_MAX)
+        usageError(cmd, "variant %s is not a number from 0 on", word);
+    return (uint32_t)k;
+}
+
 // Prints "kelo: message" on the error stream and ends the process with
 // code, through Exit like every other failure.
 void failWith(int32_t code, const char *format, ...)
