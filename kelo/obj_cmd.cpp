@@ -80,6 +80,13 @@ static int32_t meshToModel(KgxModel *m, const Mesh *mesh, const char *name, uint
     return 0;
 }
 
+/*
+ * kelo import IN.obj [--scale S | --fit | --like BASE.kgx] [--objects H]
+ * -o OUT.kgx.  Returns KELO_OK, KELO_BAD_OBJ when the text cannot become a
+ * model, KELO_NOT_LIKE when it does not match the base; a bad command line
+ * ends the process with KELO_USAGE, an unreadable base with KELO_BAD_MODEL,
+ * and file failures with the library's codes.
+ */
 int32_t cmdImport(int32_t argc, char **argv)
 {
     const char *in = nullptr, *out = nullptr, *like = nullptr, *scaleWord = nullptr;
@@ -151,6 +158,11 @@ int32_t cmdImport(int32_t argc, char **argv)
     return KELO_OK;
 }
 
+/*
+ * kelo export IN.kgx -o OUT.obj.  Returns KELO_OK, or KELO_BAD_MODEL when a
+ * primitive is not in kelo's layout; an unreadable model ends the process
+ * with KELO_BAD_MODEL, a failed write of the text with fileCode + 7.
+ */
 int32_t cmdExport(int32_t argc, char **argv)
 {
     const char *in = nullptr, *out = nullptr;
