@@ -12,7 +12,7 @@ constexpr int32_t KELO_BAD_FILE = 2;   // a difference file is malformed or does
 constexpr int32_t KELO_BAD_MODEL = 3;  // a model file is refused
 constexpr int32_t KELO_NO_GROUP = 4;   // the asked-for variant is absent, or weights and groups disagree
 
-/* main.cpp -- the command table, usage and Exit */
+/* common.cpp -- the command table, usage, option and failure helpers */
 
 enum Command { CMD_DUMP, CMD_CHECK, CMD_APPLY, CMD_BLEND, CMD_SVG, COMMANDS };
 
