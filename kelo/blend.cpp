@@ -8,13 +8,15 @@
 
 constexpr int32_t WEIGHTS_MAX = 1000;
 
-// The blended value of one 16-bit model value: base + sum, rounded to the
-// nearest integer with halves away from zero, then clamped to
-// -32768..32767.  Rounding happens once, on the total, so that many small
-// weights do not lose their fractions group by group.
+// The blended value of one 16-bit model value: the base plus the weighted
+// sum of its differences, the sum rounded to the nearest integer with
+// halves away from zero, then the total clamped to -32768..32767.  The sum
+// is rounded once, not group by group, so that many small weights keep
+// their fractions; and it is the move that is rounded, not the position,
+// so that a move of -0.5 goes as far as one of +0.5 wherever the base is.
 int16_t blendValue(int16_t base, double sum)
 {
-    double v = std::round((double)base + sum);
+    double v = (double)base + std::round(sum);
     if (v < -32768.0)
         return -32768;
     if (v > 32767.0)

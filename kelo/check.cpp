@@ -60,7 +60,7 @@ int32_t cmdCheck(int32_t argc, char **argv)
         else if (!baseName)
             baseName = arg;
         else
-            nFiles++;
+            argv[nFiles++] = argv[i];  // the names gather at the front, behind the scan
     }
     if (!nFiles)
         usageError(CMD_CHECK, baseName ? "no difference file named" : "no base model named");
@@ -69,17 +69,12 @@ int32_t cmdCheck(int32_t argc, char **argv)
         usageError(CMD_CHECK, "unknown kind %s", kindWord);
     // Settle every file's kind before reading anything, so that a typo in
     // the last name is not found after pages of output.
-    for (int32_t i = 0; i < argc; i++) {
-        if (argv[i][0] == '-' || argv[i] == baseName || (i > 0 && argv[i - 1] == kindWord))
-            continue;
+    for (int32_t i = 0; i < nFiles; i++)
         if (forced == KIND_NONE && kindFromName(argv[i]) == KIND_NONE)
             usageError(CMD_CHECK, "cannot tell the kind of %s; use --kind", argv[i]);
-    }
     loadModelOrFail(&keloModel[0], baseName);
     uint32_t problems = 0;
-    for (int32_t i = 0; i < argc; i++) {
-        if (argv[i][0] == '-' || argv[i] == baseName || (i > 0 && argv[i - 1] == kindWord))
-            continue;
+    for (int32_t i = 0; i < nFiles; i++) {
         KeloKind kind = forced != KIND_NONE ? forced : kindFromName(argv[i]);
         problems += checkFile(&keloModel[0], argv[i], kind, verbose);
     }

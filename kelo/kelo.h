@@ -14,7 +14,7 @@ constexpr int32_t KELO_NO_GROUP = 4;   // the asked-for variant is absent, or we
 constexpr int32_t KELO_BAD_OBJ = 5;    // an OBJ file cannot be imported
 constexpr int32_t KELO_NOT_LIKE = 6;   // an imported OBJ's topology differs from the --like base
 
-/* main.cpp -- the command table, usage and Exit */
+/* common.cpp -- the command table, usage, option and failure helpers */
 
 enum Command { CMD_DUMP, CMD_CHECK, CMD_APPLY, CMD_BLEND, CMD_SVG, CMD_IMPORT, CMD_EXPORT, COMMANDS };
 

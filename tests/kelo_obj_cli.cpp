@@ -1,57 +1,22 @@
 // kelo_obj_cli.cpp -- kelo import and export as a user runs them: the
 // pipeline from OBJ through keyblend and kelo apply back to OBJ, round
 // trips, and every refusal with its exact message and exit code
-#include "obj.h"
+#include "kelo_testkit.h"
 
-#include <gtest/gtest.h>
+#include "../kelo/obj.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <sys/wait.h>
+#include <cstring>
 
 namespace {
 
-struct Outcome {
-    int rc;
-    std::string out, err;
-};
-
-// A scratch directory per test, left behind for a look when a test fails.
-std::string scratch()
-{
-    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string dir = std::string("kelo_obj_scratch/") + info->name();
-    std::string cmd = "rm -rf " + dir + " && mkdir -p " + dir;
-    EXPECT_EQ(system(cmd.c_str()), 0);
-    return dir;
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void spill(const std::string &path, const std::string &text)
 {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-Outcome run(const std::string &dir, const std::string &cmd)
-{
-    std::string line = "cd " + dir + " && " + cmd + " >out.txt 2>err.txt";
-    int status = system(line.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir + "/out.txt"),
-            slurp(dir + "/err.txt")};
+    writeFile(path, Bytes(text.begin(), text.end()));
 }
 
 std::string kelo(const std::string &args)
 {
-    return std::string(KELO_BIN) + " " + args;
+    return KELO + " " + args;
 }
 
 ObjText parse(const std::string &path)
@@ -88,19 +53,19 @@ TEST(KeloObjCli, Pipeline)
     spill(dir + "/base.obj", cube("1", 0));
     spill(dir + "/pushed.obj", cube("1.5", 0));
     spill(dir + "/shifted.obj", cube("1", 0.25));
-    ASSERT_EQ(run(dir, kelo("import base.obj --scale 1000 -o base.kgx")).rc, 0);
-    ASSERT_EQ(run(dir, kelo("import pushed.obj --like base.kgx -o pushed.kgx")).rc, 0);
-    ASSERT_EQ(run(dir, kelo("import shifted.obj --like base.kgx -o shifted.kgx")).rc, 0);
-    Outcome kb = run(dir, std::string(KEYBLEND_BIN) + " -n -t -o d base.kgx pushed.kgx shifted.kgx");
-    ASSERT_EQ(kb.rc, 0) << kb.err;
+    ASSERT_EQ(run(dir, kelo("import base.obj --scale 1000 -o base.kgx")).code, 0);
+    ASSERT_EQ(run(dir, kelo("import pushed.obj --like base.kgx -o pushed.kgx")).code, 0);
+    ASSERT_EQ(run(dir, kelo("import shifted.obj --like base.kgx -o shifted.kgx")).code, 0);
+    Result kb = run(dir, KEYBLEND + " -n -t -o d base.kgx pushed.kgx shifted.kgx");
+    ASSERT_EQ(kb.code, 0) << kb.err;
     const char *variant[] = {"pushed", "shifted"};
     for (int k = 0; k < 2; k++) {
         std::string name = variant[k], applied = "applied" + std::to_string(k);
-        Outcome r = run(dir, kelo("apply base.kgx --variant " + std::to_string(k) +
+        Result r = run(dir, kelo("apply base.kgx --variant " + std::to_string(k) +
                               " --vdf d.vdf --ndf d.ndf --tdf d.tdf -o " + applied + ".kgx"));
-        ASSERT_EQ(r.rc, 0) << r.err;
-        EXPECT_EQ(slurp(dir + "/" + applied + ".kgx"), slurp(dir + "/" + name + ".kgx")) << name;
-        ASSERT_EQ(run(dir, kelo("export " + applied + ".kgx -o " + applied + ".obj")).rc, 0);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(readText(dir + "/" + applied + ".kgx"), readText(dir + "/" + name + ".kgx")) << name;
+        ASSERT_EQ(run(dir, kelo("export " + applied + ".kgx -o " + applied + ".obj")).code, 0);
         ObjText want = parse(dir + "/" + name + ".obj"), got = parse(dir + "/" + applied + ".obj");
         ASSERT_EQ(got.pos.size(), want.pos.size());
         for (size_t i = 0; i < want.pos.size(); i++)
@@ -129,14 +94,14 @@ TEST(KeloObjCli, RoundTrip)
     for (const char *text : models) {
         spill(dir + "/in.obj", text);
         for (const char *how : {"--scale 123.25", "--fit"}) {
-            Outcome first = run(dir, kelo(std::string("import in.obj ") + how + " -o a.kgx"));
-            ASSERT_EQ(first.rc, 0) << first.err;
+            Result first = run(dir, kelo(std::string("import in.obj ") + how + " -o a.kgx"));
+            ASSERT_EQ(first.code, 0) << first.err;
             std::string scale = first.out.empty() ? "123.25" : first.out.substr(6);
             scale.erase(scale.find_last_not_of('\n') + 1);
-            ASSERT_EQ(run(dir, kelo("export a.kgx -o b.obj")).rc, 0);
-            Outcome second = run(dir, kelo("import b.obj --scale " + scale + " -o b.kgx"));
-            ASSERT_EQ(second.rc, 0) << second.err;
-            EXPECT_EQ(slurp(dir + "/b.kgx"), slurp(dir + "/a.kgx")) << text << how;
+            ASSERT_EQ(run(dir, kelo("export a.kgx -o b.obj")).code, 0);
+            Result second = run(dir, kelo("import b.obj --scale " + scale + " -o b.kgx"));
+            ASSERT_EQ(second.code, 0) << second.err;
+            EXPECT_EQ(readText(dir + "/b.kgx"), readText(dir + "/a.kgx")) << text << how;
         }
     }
 }
@@ -158,7 +123,7 @@ TEST(KeloObjCli, Errors)
     }
     struct {
         std::string text, args;
-        int rc;
+        int code;
         std::string err;
     } rows[] = {
         {"v 1 2 x\n", "", 5, "t.obj:1: malformed number \"x\"\n"},
@@ -191,10 +156,10 @@ TEST(KeloObjCli, Errors)
     };
     for (const auto &row : rows) {
         spill(dir + "/t.obj", row.text);
-        Outcome r = run(dir, kelo("import t.obj " + row.args + " -o t.kgx"));
-        EXPECT_EQ(r.rc, row.rc) << row.err;
+        Result r = run(dir, kelo("import t.obj " + row.args + " -o t.kgx"));
+        EXPECT_EQ(r.code, row.code) << row.err;
         // Usage errors go on with the usage line; the first line is the message.
-        std::string err = row.rc == 1 ? r.err.substr(0, r.err.find('\n') + 1) : r.err;
+        std::string err = row.code == 1 ? r.err.substr(0, r.err.find('\n') + 1) : r.err;
         EXPECT_EQ(err, row.err);
     }
 }
@@ -204,7 +169,7 @@ TEST(KeloObjCli, LikeMismatch)
 {
     std::string dir = scratch();
     spill(dir + "/base.obj", cube("1", 0));
-    ASSERT_EQ(run(dir, kelo("import base.obj --scale 100 -o base.kgx")).rc, 0);
+    ASSERT_EQ(run(dir, kelo("import base.obj --scale 100 -o base.kgx")).code, 0);
     std::string c = cube("1", 0);
     auto swap = [](std::string s, const char *from, const char *to) {
         s.replace(s.find(from), strlen(from), to);
@@ -227,8 +192,8 @@ TEST(KeloObjCli, LikeMismatch)
     };
     for (const auto &row : rows) {
         spill(dir + "/v.obj", row.text);
-        Outcome r = run(dir, kelo("import v.obj --like base.kgx -o v.kgx"));
-        EXPECT_EQ(r.rc, 6);
+        Result r = run(dir, kelo("import v.obj --like base.kgx -o v.kgx"));
+        EXPECT_EQ(r.code, 6);
         EXPECT_EQ(r.err, row.err);
     }
     // A model whose packets are not two words per corner cannot be exported.
@@ -238,7 +203,7 @@ TEST(KeloObjCli, LikeMismatch)
                                  0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 0, 0,      // scale 0; vertex 1 2 3
                                  0, 1, 0, 0, 0, 0, 0, 0};                 // header: 1 word; packet
     spill(dir + "/odd.kgx", std::string((const char *)odd, sizeof odd));
-    Outcome r = run(dir, kelo("export odd.kgx -o odd.obj"));
-    EXPECT_EQ(r.rc, 3);
+    Result r = run(dir, kelo("export odd.kgx -o odd.obj"));
+    EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.err, "odd.kgx: object 0 primitive 0: its packet is not two words per corner\n");
 }

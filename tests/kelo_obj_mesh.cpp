@@ -1,18 +1,11 @@
 // kelo_obj_mesh.cpp -- the OBJ parser and mesh builder in process: corner
 // forms, indices, groups, computed normals, polygons, texture bytes, scales
-#include "obj.h"
+#include "../kelo/obj.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-
-// The library ends the process through the program's Exit.
-void Exit(int32_t code)
-{
-    if (code)
-        exit(code);
-}
 
 // Parses text and builds its mesh at scale 1 (or the given scale word).
 static Mesh build(const char *text, bool single = false, uint32_t scale = SCALE_ONE)
