@@ -72,9 +72,10 @@ int32_t cmdBlend(int32_t argc, char **argv)
         else if (strcmp(arg, "-o") == 0)
             outName = optionValue(CMD_BLEND, argc, argv, &i);
         else if (baseName && parseWeight(arg, &w)) {
-            if (nWeights == WEIGHTS_MAX)
+            if (nWeights < WEIGHTS_MAX)
+                weights[nWeights++] = w;
+            else
                 usageError(CMD_BLEND, "more than %d weights", (int)WEIGHTS_MAX);
-            weights[nWeights++] = w;
         } else if (arg[0] == '-' && arg[1])
             usageError(CMD_BLEND, "unknown option %s", arg);
         else if (baseName)

@@ -91,6 +91,10 @@ int32_t keloParse(KeloFile *f)
     if (n > f->nCount)
         return refuse(beyondCount, "the count at offset 0 says %lu records, but %lu follow",
                       (unsigned long)f->nCount, (unsigned long)n);
+    // A record takes 12 bytes of the file but more in memory; keep the
+    // index below the size a counted block can have.
+    if ((uint64_t)n * sizeof(KeloRecord) > INT32_MAX)
+        return refuse(0, "too many records (%lu) to index", (unsigned long)n);
     f->nRec = n;
     f->rec = (KeloRecord *)strAlloc((int32_t)(n * sizeof(KeloRecord)), f->name);
     f->groupAt = (uint32_t *)strAlloc((int32_t)((n + 1) * sizeof(uint32_t)), f->name);

@@ -4,8 +4,6 @@
 
 #include "../kelo/kelo.h"
 
-#include <regex>
-
 // The weighted sum rounds to the nearest integer with halves away from
 // zero, whatever the base's sign; the total then clamps to 16 bits.
 TEST(KeloBlend, RoundsOnceThenClamps)
@@ -71,14 +69,15 @@ TEST(KeloSvg, ArrowsRingsAndLegend)
                                 " -o p.svg");
         ASSERT_EQ(r.code, 0) << r.err;
         std::string svg = readText(dir + "/p.svg");
-        auto count = [&](const char *pattern) {
-            std::regex re(pattern);
-            return std::distance(std::sregex_iterator(svg.begin(), svg.end(), re),
-                                 std::sregex_iterator());
+        auto count = [&](const std::string &part) {
+            int n = 0;
+            for (size_t at = svg.find(part); at != std::string::npos; at = svg.find(part, at + 1))
+                n++;
+            return n;
         };
         EXPECT_EQ(count("<line "), c.lines) << c.view;
         EXPECT_EQ(count("fill=\"none\""), c.rings) << c.view;
-        EXPECT_EQ(count("<circle [^>]*r=\"2\""), 3) << c.view;
+        EXPECT_EQ(count("r=\"2\"/>"), 3) << c.view;
         // Vertex 1 changes only its fourth value: not a move.
         EXPECT_NE(svg.find("2 vertices moved, largest move 60.0"), std::string::npos) << c.view;
         EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
