@@ -2,7 +2,7 @@
 // picture
 #include "kelo_testkit.h"
 
-#include "../kelo/kelo.h"
+#include "../app/kelo/kelo.h"
 
 // The weighted sum rounds to the nearest integer with halves away from
 // zero, whatever the base's sign; the total then clamps to 16 bits.

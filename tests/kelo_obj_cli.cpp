@@ -3,7 +3,7 @@
 // trips, and every refusal with its exact message and exit code
 #include "kelo_testkit.h"
 
-#include "../kelo/obj.h"
+#include "../app/kelo/obj.h"
 
 #include <cstring>
 

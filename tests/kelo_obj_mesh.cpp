@@ -1,6 +1,6 @@
 // kelo_obj_mesh.cpp -- the OBJ parser and mesh builder in process: corner
 // forms, indices, groups, computed normals, polygons, texture bytes, scales
-#include "../kelo/obj.h"
+#include "../app/kelo/obj.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "kelo_testkit.h"
 
 #include "../app/defs.h"
-#include "../kelo/kelo.h"
+#include "../app/kelo/kelo.h"
 
 #include <random>
 
