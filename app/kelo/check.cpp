@@ -13,8 +13,8 @@ static uint32_t checkFile(const KgxModel *base, const char *name, KeloKind kind,
 {
     KeloFile *f = &keloFile[0];
     if (!keloLoad(f, name, kind)) {
-        msgPrint(stderr, "kelo: %s: offset %lu: %s\n", name, (unsigned long)keloProblemAt,
-                 keloProblem);
+        msgPrint(stderr, "kelo: %s: offset %lu: %s\n", name, (unsigned long)inputProblemAt,
+                 inputProblem);
         keloFree(f);
         return 1;
     }

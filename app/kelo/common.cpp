@@ -116,14 +116,14 @@ void loadModelOrFail(KgxModel *m, const char *name)
 {
     if (!modelLoad(m, name))
         failWith(KELO_BAD_MODEL, "%s: offset %lu: %s", m->name ? m->name : name,
-                 (unsigned long)modelProblemAt, modelProblem);
+                 (unsigned long)inputProblemAt, inputProblem);
 }
 
 // Loads a difference file or ends the process with KELO_BAD_FILE.
 void loadKeloOrFail(KeloFile *f, const char *name, KeloKind kind)
 {
     if (!keloLoad(f, name, kind))
-        failWith(KELO_BAD_FILE, "%s: offset %lu: %s", name, (unsigned long)keloProblemAt,
-                 keloProblem);
+        failWith(KELO_BAD_FILE, "%s: offset %lu: %s", name, (unsigned long)inputProblemAt,
+                 inputProblem);
 }
 

@@ -62,11 +62,6 @@ struct KeloFile {
     uint32_t *groupAt;   // nGroup + 1 entries: index of each group's first record, then nRec
 };
 
-// Why the last keloParse refused a file, and the offset where it stops
-// making sense.
-extern const char *keloProblem;
-extern uint32_t keloProblemAt;
-
 KeloKind kindFromName(const char *name);
 KeloKind kindFromWord(const char *word);
 int32_t keloParse(KeloFile *f);

@@ -2,7 +2,6 @@
 // and variant groups
 #include "kelo.h"
 
-#include <cstdarg>
 #include <cstring>
 #include <strings.h>
 #include <sys/stat.h>
@@ -10,22 +9,6 @@
 const char *const kindName[KINDS] = {"vdf", "ndf", "tdf"};
 const char *const kindElement[KINDS] = {"vertex", "normal", "primitive"};
 const uint32_t kindValues[KINDS] = {4, 4, 8};
-
-const char *keloProblem = nullptr;
-uint32_t keloProblemAt = 0;
-static char problemText[256];
-
-static int32_t refuse(uint32_t at, const char *format, ...) __attribute__((format(printf, 2, 3)));
-static int32_t refuse(uint32_t at, const char *format, ...)
-{
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(problemText, sizeof problemText, format, ap);
-    va_end(ap);
-    keloProblem = problemText;
-    keloProblemAt = at;
-    return 0;
-}
 
 // The kind named by a word ("vdf", "ndf", "tdf" in any case), or KIND_NONE.
 KeloKind kindFromWord(const char *word)
@@ -59,8 +42,8 @@ int16_t keloValue(const KeloFile *f, const KeloRecord *r, uint32_t element, uint
 // Walks the records of f's image, checking that each head and run lies
 // inside the file and that the count at offset 0 matches the records
 // present, and fills rec and the groups.  A new group begins wherever the
-// object index stops increasing.  Returns 1, or 0 with keloProblem and
-// keloProblemAt set: the offset of the record that runs past the end, of
+// object index stops increasing.  Returns 1, or 0 with inputProblem and
+// inputProblemAt set: the offset of the record that runs past the end, of
 // the first record beyond the count, or the file's size when the count
 // promises more records than there are.
 int32_t keloParse(KeloFile *f)
@@ -116,7 +99,7 @@ int32_t keloParse(KeloFile *f)
 }
 
 // Reads the difference file name whole into f as the given kind and parses
-// it.  Returns 1, or 0 with keloProblem set; f must be freed either way.
+// it.  Returns 1, or 0 with inputProblem set; f must be freed either way.
 // Open and read failures end the process inside the library (30, 42, 43).
 int32_t keloLoad(KeloFile *f, const char *name, KeloKind kind)
 {

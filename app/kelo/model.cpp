@@ -5,21 +5,18 @@
 #include <cstring>
 #include <sys/stat.h>
 
-const char *modelProblem = nullptr;
-uint32_t modelProblemAt = 0;
+const char *inputProblem = nullptr;
+uint32_t inputProblemAt = 0;
 static char problemText[256];
 
-// Records why the image is refused and where; always returns 0 so that a
-// check can end with `return refuse(...)`.
-static int32_t refuse(uint32_t at, const char *format, ...) __attribute__((format(printf, 2, 3)));
-static int32_t refuse(uint32_t at, const char *format, ...)
+int32_t refuse(uint32_t at, const char *format, ...)
 {
     va_list ap;
     va_start(ap, format);
     vsnprintf(problemText, sizeof problemText, format, ap);
     va_end(ap);
-    modelProblem = problemText;
-    modelProblemAt = at;
+    inputProblem = problemText;
+    inputProblemAt = at;
     return 0;
 }
 
@@ -51,8 +48,8 @@ static uint32_t walkPrimitives(const KgxModel *m, const KgxObject *ob, uint32_t 
 }
 
 // Checks the header, the object table and every object's arrays against the
-// image size and fills obj and prim.  Returns 1, or 0 with modelProblem and
-// modelProblemAt set (the offset of the word that points outside the file,
+// image size and fills obj and prim.  Returns 1, or 0 with inputProblem and
+// inputProblemAt set (the offset of the word that points outside the file,
 // or of the primitive whose packet does).  m->image and m->size must be set;
 // obj and prim must be empty.
 int32_t modelParse(KgxModel *m)
@@ -127,7 +124,7 @@ int32_t modelParse(KgxModel *m)
 
 // Loads the model named name (trying the "kgx" and "KGX" fallbacks as
 // keyblend does) whole into m and parses it.  Returns 1, or 0 with
-// modelProblem set; m then holds what was read and must still be freed.  A
+// inputProblem set; m then holds what was read and must still be freed.  A
 // file that opens under no name ends the process with 30; read failures end
 // it inside the I/O routines (42, 43).
 int32_t modelLoad(KgxModel *m, const char *name)
@@ -154,7 +151,7 @@ int32_t modelLoad(KgxModel *m, const char *name)
 // Builds a fresh image of nObj objects from plain arrays: the header with
 // the identifier KGX_ID and the flags, the object table, then each object's
 // vertices, normals and primitives in object order.  Returns 1 with m parsed
-// and named name, or 0 (modelProblem set) when the result would reach 2 GiB.
+// and named name, or 0 (inputProblem set) when the result would reach 2 GiB.
 int32_t modelBuild(KgxModel *m, const char *name, uint32_t flags, const ObjectArrays *objs,
                    uint32_t nObj)
 {

@@ -66,10 +66,14 @@ struct KgxModel {
     uint32_t nPrimAll;     // entries in prim
 };
 
-// Why the last modelParse or modelLoad refused a file, and the byte offset
-// at which the file stopped making sense.
-extern const char *modelProblem;
-extern uint32_t modelProblemAt;
+// Why the last input kelo refused (a model or a difference file) was
+// refused, and the byte offset at which it stopped making sense.
+extern const char *inputProblem;
+extern uint32_t inputProblemAt;
+
+// Records the problem and its offset; always returns 0 so that a check can
+// end with `return refuse(...)`.
+int32_t refuse(uint32_t at, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 /* Plain arrays describing one object for modelBuild.  vert and norm hold
    four values per element; prim holds the header words and packets the

@@ -76,7 +76,7 @@ static int32_t meshToModel(KgxModel *m, const Mesh *mesh, const char *name, uint
     }
     if (modelBuild(m, name, flags, arrays.data(), (uint32_t)arrays.size()))
         return 1;
-    msgPrint(stderr, "%s: %s\n", name, modelProblem);
+    msgPrint(stderr, "%s: %s\n", name, inputProblem);
     return 0;
 }
 
