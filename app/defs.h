@@ -36,4 +36,11 @@ int32_t kgx_diff(FileHandle *base, FileHandle *var);
 int32_t vn_diff(FileHandle *base, FileHandle *var, FileHandle *vdf, FileHandle *ndf);
 int32_t mat_diff(FileHandle *base, FileHandle *var, FileHandle *tdf);
 
+/* guard.cpp -- no output may be a file the run reads */
+
+constexpr int32_t GUARD_CODE = 3;  // an output is the same file as an input
+
+void guardNote(FileHandle *fh);
+void guardOutputs(char **outputs, int32_t nOut, char **variants, int32_t nVariants);
+
 #endif

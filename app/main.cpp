@@ -98,6 +98,7 @@ static void readArgFile(const char *word)
         errReport(OPEN_ERR, ARG_FILE_CODE, word);
         return;
     }
+    guardNote(fh);
     while (scanToken(fh->fp))
         argAdd(buf);
     fileClose(fh);
@@ -203,15 +204,26 @@ static const char *const outputExt[OUTPUTS] = {"vdf", "ndf", "tdf"};
 static FileHandle *output[OUTPUTS];
 static char *outputFile[OUTPUTS];
 
-// Creates each requested output with the provisional record count: one
-// record per variant.
-static void openOutputs(int32_t variants)
+// Names each requested output and refuses the run, before anything is
+// created, when one of them is a file the run reads.
+static void nameOutputs(int32_t first)
 {
     bool wanted[OUTPUTS] = {true, NormalKelo != 0, UVKelo != 0};
+    char *named[OUTPUTS];
+    int32_t nNamed = 0;
+    for (int k = 0; k < OUTPUTS; k++)
+        if (wanted[k])
+            named[nNamed++] = outputFile[k] = outputFileName(outputExt[k]);
+    guardOutputs(named, nNamed, Argv + first + 1, Argc - first - 1);
+}
+
+// Creates each named output with the provisional record count: one record
+// per variant.
+static void openOutputs(int32_t variants)
+{
     for (int k = 0; k < OUTPUTS; k++) {
-        if (!wanted[k])
+        if (!outputFile[k])
             continue;
-        outputFile[k] = outputFileName(outputExt[k]);
         output[k] = fileOpen(outputFile[k], "w");
         put4Bytes((uint32_t)variants, output[k]);
     }
@@ -281,6 +293,8 @@ int main(int argc, char **argv)
         errReport(OPEN_ERR, BASE_CODE, Argv[first]);
         return EXIT_FAILURE;
     }
+    guardNote(base);
+    nameOutputs(first);
     openOutputs(variants);
     compareVariants(base, first);
     finishOutputs(variants);
