@@ -10,3 +10,27 @@ if(HARDEN_TEST_SOURCES)
   add_dependencies(harden_test keyblend)
   gtest_discover_tests(harden_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
+
+add_executable(fuzz_keyblend ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_keyblend.cpp)
+target_compile_options(fuzz_keyblend PRIVATE ${KEYBLEND_WARNINGS})
+add_dependencies(fuzz_keyblend keyblend)
+foreach(run "truncate;1;0" "models;1;1300" "args;2;700")
+  list(GET run 0 mode)
+  list(GET run 1 seed)
+  list(GET run 2 count)
+  add_test(NAME fuzz.${mode}
+           COMMAND fuzz_keyblend --keyblend $<TARGET_FILE:keyblend> --mode ${mode}
+                   --seed ${seed} --count ${count} --dir ${CMAKE_CURRENT_BINARY_DIR}/fuzz-${mode})
+  set_tests_properties(fuzz.${mode} PROPERTIES TIMEOUT 300)
+endforeach()
+
+# A malloc that fails on request, preloaded into keyblend by the fault tests
+# (only in builds without the sanitizers, which own malloc themselves).
+add_library(fault_malloc SHARED ${CMAKE_CURRENT_SOURCE_DIR}/fault_malloc.cpp)
+if(TARGET harden_test)
+  add_dependencies(harden_test fault_malloc)
+  target_compile_definitions(harden_test PRIVATE FAULT_MALLOC_LIB="$<TARGET_FILE:fault_malloc>")
+  if(KEYBLEND_SANITIZE)
+    target_compile_definitions(harden_test PRIVATE KEYBLEND_SANITIZED=1)
+  endif()
+endif()
