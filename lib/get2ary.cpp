@@ -13,7 +13,7 @@ int32_t get2ByteArray(int16_t *values, int32_t n, FileHandle *fh)
     // Assemble each value from its two bytes in place: a no-op on a
     // little-endian host, a swap on any other.
     const unsigned char *bytes = (const unsigned char *)values;
-    for (int32_t i = 0; i < n; i++)
+    for (size_t i = 0; i < (size_t)n; i++)
         values[i] = (int16_t)(uint16_t)(bytes[2 * i] | bytes[2 * i + 1] << 8);
     if (got < (size_t)n) {
         if (ferror(fh->fp))

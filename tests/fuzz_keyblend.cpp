@@ -139,7 +139,9 @@ void mutate(std::string &m, const Layout &lay, Rng &rng)
     case 5:  // a primitive header's packet length or mode byte
         if (!lay.primHeaders.empty()) {
             size_t at = lay.primHeaders[rng.below((uint32_t)lay.primHeaders.size())];
-            m[at + (rng.chance(2) ? 1 : 3)] = (char)rng.below(256);
+            at += rng.chance(2) ? 1 : 3;
+            if (at < m.size())  // an earlier mutation may have cut it off
+                m[at] = (char)rng.below(256);
         }
         break;
     case 6:  // cut short
