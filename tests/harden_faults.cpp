@@ -9,7 +9,7 @@ using namespace harden;
 
 namespace {
 
-class Faults : public ::testing::Test {
+class HardenFaults : public ::testing::Test {
 protected:
     fs::path dir = scratchDir();
     void SetUp() override
@@ -32,7 +32,7 @@ protected:
 
 // Directory permissions do not hold for root, so a root test run gives up
 // root for the nobody user in the child.
-TEST_F(Faults, OutputDirectoryNotWritable)
+TEST_F(HardenFaults, OutputDirectoryNotWritable)
 {
     fs::create_directory(dir / "ro");
     fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
@@ -45,7 +45,7 @@ TEST_F(Faults, OutputDirectoryNotWritable)
 }
 
 // A directory opens for reading and then fails its first read.
-TEST_F(Faults, DirectoriesNamedAsFiles)
+TEST_F(HardenFaults, DirectoriesNamedAsFiles)
 {
     fs::create_directory(dir / "d");
     fs::create_directory(dir / "v");  // found before v.kgx by the fallback
@@ -70,7 +70,7 @@ TEST_F(Faults, DirectoriesNamedAsFiles)
 // Models that are gone by the next run: a missing variant is skipped and
 // the count corrected; a missing base ends the run before anything is
 // created, so the outputs of the last run survive.
-TEST_F(Faults, ModelsVanishBetweenRuns)
+TEST_F(HardenFaults, ModelsVanishBetweenRuns)
 {
     fs::copy_file(dir / "v.kgx", dir / "w.kgx");
     ASSERT_EQ(keyblend({"b", "v", "w"}).code, 0);
@@ -90,7 +90,7 @@ TEST_F(Faults, ModelsVanishBetweenRuns)
 // Every put flushes at once and the flush result is not examined, and
 // the byte writes only fill the stream's buffer, so a full disk goes
 // unnoticed: the run ends with 0.  This is a known limit.
-TEST_F(Faults, FullDiskGoesUnnoticed)
+TEST_F(HardenFaults, FullDiskGoesUnnoticed)
 {
     if (!fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full here";
@@ -106,7 +106,7 @@ TEST_F(Faults, FullDiskGoesUnnoticed)
 // the handle record (11), a buffer from strAlloc (12: the full path of the
 // base) and a string copy (13: a word of the command line).  The failing
 // request is picked by its size.
-TEST_F(Faults, AllocationFailures)
+TEST_F(HardenFaults, AllocationFailures)
 {
 #if defined(KEYBLEND_SANITIZED)
     GTEST_SKIP() << "the sanitizers own malloc";

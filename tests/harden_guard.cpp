@@ -65,12 +65,18 @@ const GuardCase guardCases[] = {
      "sub/../b.ndf"},
 };
 
+// Test names already say which row; print no more than that.
+void PrintTo(const GuardCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Harden, Guard, ::testing::ValuesIn(guardCases),
                          [](const auto &p) { return std::string(p.param.name); });
 
 // Outputs that merely exist, or share a name with an input in another
 // directory, are not inputs: the run goes ahead and replaces them.
-TEST(GuardHarden, UnrelatedFilesAreNoObstacle)
+TEST(HardenGuard, UnrelatedFilesAreNoObstacle)
 {
     fs::path dir = scratchDir();
     fs::create_directory(dir / "m");

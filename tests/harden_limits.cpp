@@ -9,7 +9,7 @@ using namespace harden;
 namespace {
 
 // Runs keyblend in dir; a test keeps its directory when it fails.
-class Limits : public ::testing::Test {
+class HardenLimits : public ::testing::Test {
 protected:
     fs::path dir = scratchDir();
     void TearDown() override
@@ -38,7 +38,7 @@ struct HugeCase {
     const char *report;  // start of the last line on the error stream
 };
 
-class Huge : public Limits, public ::testing::WithParamInterface<HugeCase> {};
+class Huge : public HardenLimits, public ::testing::WithParamInterface<HugeCase> {};
 
 // A tiny model that claims billions of something ends in the read or seek
 // report at once, without reading on and without memory growing with the
@@ -83,6 +83,12 @@ const HugeCase hugeCases[] = {
     {"PacketOf255Words", PRIM0, 255, false, false, 43, "\nUnexpected EOF: \"b.kgx\" at 76 bytes"},
 };
 
+// Test names already say which row; print no more than that.
+void PrintTo(const HugeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Harden, Huge, ::testing::ValuesIn(hugeCases),
                          [](const auto &p) { return std::string(p.param.name); });
 
@@ -90,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Harden, Huge, ::testing::ValuesIn(hugeCases),
 // file name of 255 characters reached by the extension fallback from a
 // directory, and 400 levels of relative directories.  Each run must give
 // the bytes a run with short names gives.
-TEST_F(Limits, LongNamesGiveTheSameOutputs)
+TEST_F(HardenLimits, LongNamesGiveTheSameOutputs)
 {
     writeFile(dir / "b.kgx", simpleModel(4));
     writeFile(dir / "v.kgx", simpleModel(4, 3));
@@ -134,7 +140,7 @@ TEST_F(Limits, LongNamesGiveTheSameOutputs)
 
 // Names beyond what the system or the canonicaliser takes end in their
 // defined reports with the name, and nothing is written past a buffer.
-TEST_F(Limits, NamesBeyondTheLimitsFailClearly)
+TEST_F(HardenLimits, NamesBeyondTheLimitsFailClearly)
 {
     std::string d254(254, 'd');
     writeFile(dir / d254, simpleModel(2));
@@ -162,7 +168,7 @@ TEST_F(Limits, NamesBeyondTheLimitsFailClearly)
 
 // Argument files with tokens of a megabyte and with tens of thousands of
 // entries, and a command line of twenty thousand words.
-TEST_F(Limits, HugeArgumentLists)
+TEST_F(HardenLimits, HugeArgumentLists)
 {
     writeFile(dir / "b.kgx", simpleModel(2));
     writeFile(dir / "v.kgx", simpleModel(2, 1));
