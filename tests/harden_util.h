@@ -18,6 +18,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -131,36 +132,57 @@ struct Result {
     std::string out, err;
 };
 
-// Runs argv[0] with the arguments in dir, standard output and error into
-// files there (named so that no test input can collide with them), and
-// kills it when it runs longer than limitMs.  env entries are added to the
-// child's environment.
-// With uid set, the child gives up root for that user (so that directory
-// permissions hold for it) once its output files are open.
+// Runs argv[0] (a path) with the arguments in dir, standard output and
+// error into files there (named so that no test input can collide with
+// them), and kills it when it runs longer than limitMs.  env entries are
+// added to the child's environment.  With uid set, the child gives up root
+// for that user (so that directory permissions hold for it) once its output
+// files are open.  A child that cannot be started counts as a signal.
 inline Result run(const fs::path &dir, const std::vector<std::string> &argv, int limitMs = 20000,
                   const std::vector<std::string> &env = {}, int uid = -1)
 {
     Result r;
     fs::path outPath = dir / ".stdout", errPath = dir / ".stderr";
     auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
+    std::vector<char *> args, envp;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    for (char **e = environ; *e; e++) {
+        bool replaced = false;  // by an entry of env with the same name
+        for (const std::string &kv : env)
+            replaced |= strncmp(*e, kv.c_str(), kv.find('=') + 1) == 0;
+        if (!replaced)
+            envp.push_back(*e);
+    }
+    for (const std::string &kv : env)
+        envp.push_back(const_cast<char *>(kv.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (uid < 0) {
+        // posix_spawn does not copy the parent's page tables as fork does,
+        // which matters when the parent runs under the sanitizers.
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+        if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&fa);
+    } else if ((pid = fork()) == 0) {
         int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
+        if (chdir(dir.c_str()) != 0 || o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
             _exit(127);
-        if (uid >= 0 && (setgid((gid_t)uid) != 0 || setuid((uid_t)uid) != 0))
+        if (setgid((gid_t)uid) != 0 || setuid((uid_t)uid) != 0)
             _exit(127);
-        for (const std::string &kv : env)
-            putenv(const_cast<char *>(kv.c_str()));
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
+        execve(args[0], args.data(), envp.data());
         _exit(127);
+    }
+    if (pid < 0) {
+        r.signal = -1;
+        return r;
     }
     int status = 0;
     struct rusage ru = {};
