@@ -34,3 +34,21 @@ if(TARGET harden_test)
     target_compile_definitions(harden_test PRIVATE KEYBLEND_SANITIZED=1)
   endif()
 endif()
+
+# The engine's in-process fuzz target.  Built normally it has a replay main,
+# and ctest replays the saved corpus through it under whatever sanitizers the
+# build has; with KEYBLEND_LIBFUZZER (clang only, see fuzz_libfuzzer.sh) it
+# is a libFuzzer target.
+option(KEYBLEND_LIBFUZZER "Build fuzz_engine as a libFuzzer target (clang)" OFF)
+add_executable(fuzz_engine ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_engine.cpp
+                           ${PROJECT_SOURCE_DIR}/app/read.cpp)
+target_include_directories(fuzz_engine PRIVATE ${PROJECT_SOURCE_DIR}/app)
+target_link_libraries(fuzz_engine PRIVATE klib)
+target_compile_options(fuzz_engine PRIVATE ${KEYBLEND_WARNINGS})
+if(KEYBLEND_LIBFUZZER)
+  target_compile_definitions(fuzz_engine PRIVATE KEYBLEND_LIBFUZZER=1)
+  target_compile_options(fuzz_engine PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_engine PRIVATE -fsanitize=fuzzer)
+  target_compile_options(klib PRIVATE -fsanitize=fuzzer-no-link)
+endif()
+add_test(NAME fuzz.engine_corpus COMMAND fuzz_engine ${CMAKE_CURRENT_SOURCE_DIR}/fuzz-corpus)
