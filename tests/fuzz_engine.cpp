@@ -57,6 +57,27 @@ std::string partnerModel()
     return kgx(objs);
 }
 
+// Every handle is opened before the engine runs, so that after a jump back
+// all of them are known and can be closed.  A scratch file that cannot be
+// opened leaves nothing to fuzz.
+FileHandle *openGuarded(const std::string &name, const char *mode)
+{
+    if (setjmp(backToTarget) != 0)
+        abort();
+    return fileOpen(name.c_str(), mode);
+}
+
+// Runs the engine as the driver does for one variant; a fatal report jumps
+// back here and ends the run.  (Each setjmp sits in a routine of its own
+// whose locals do not change after it, so none is lost by the jump.)
+void runEngine(FileHandle *base, FileHandle *var, FileHandle *const *out)
+{
+    if (setjmp(backToTarget) == 0 && kgx_diff(base, var) > 0) {
+        vn_diff(base, var, out[0], out[1]);
+        mat_diff(base, var, out[2]);
+    }
+}
+
 // A close that fails reports and jumps back here, and the next close goes on.
 void closeGuarded(FileHandle *fh)
 {
@@ -90,20 +111,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Dump = (data[0] & 4) ? 1 : 0;
     vout = dout = devNull;
 
-    // Every handle is opened before the engine runs, so that after a jump
-    // back all of them are known and can be closed.
-    if (setjmp(backToTarget) != 0)
-        abort();  // the scratch files cannot be opened: nothing to fuzz
     bool inputIsVariant = data[0] & 1;
-    FileHandle *base = fileOpen((inputIsVariant ? partnerPath : inputPath).c_str(), "r");
-    FileHandle *var = fileOpen((inputIsVariant ? inputPath : partnerPath).c_str(), "r");
+    FileHandle *base = openGuarded(inputIsVariant ? partnerPath : inputPath, "r");
+    FileHandle *var = openGuarded(inputIsVariant ? inputPath : partnerPath, "r");
     FileHandle *out[3];
     for (int k = 0; k < 3; k++)
-        out[k] = fileOpen(outPath[k].c_str(), "w");
-    if (setjmp(backToTarget) == 0 && kgx_diff(base, var) > 0) {
-        vn_diff(base, var, out[0], out[1]);
-        mat_diff(base, var, out[2]);
-    }
+        out[k] = openGuarded(outPath[k], "w");
+    runEngine(base, var, out);
     for (FileHandle *fh : {base, var, out[0], out[1], out[2]})
         closeGuarded(fh);
     _igno_ = 0;
