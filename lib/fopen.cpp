@@ -5,6 +5,37 @@
 
 static const char CLOSE_ERR[] = "Fail to Close File : %s\n";
 
+// Models are read in small pieces, and a stream refills its buffer with one
+// read call, so the buffer's size sets the number of read calls.  The default
+// is the file system's block size (4 KiB here); a handle opened for reading
+// takes a larger buffer from a small fixed pool instead.  The pool is static
+// rather than allocated, so a handle still counts as the three allocations
+// it always did; a handle opened while every buffer is taken keeps the
+// default.
+constexpr size_t READ_BUFFER_SIZE = 64 * 1024;
+constexpr int32_t READ_BUFFERS = 4;
+static char readBuffer[READ_BUFFERS][READ_BUFFER_SIZE];
+static FILE *readBufferOwner[READ_BUFFERS];
+
+static void readBufferTake(FILE *fp)
+{
+    for (int32_t k = 0; k < READ_BUFFERS; k++) {
+        if (!readBufferOwner[k]) {
+            if (setvbuf(fp, readBuffer[k], _IOFBF, READ_BUFFER_SIZE) == 0)
+                readBufferOwner[k] = fp;
+            return;
+        }
+    }
+}
+
+// Called once the stream is closed: its buffer is free again.
+static void readBufferGive(FILE *fp)
+{
+    for (int32_t k = 0; k < READ_BUFFERS; k++)
+        if (readBufferOwner[k] == fp)
+            readBufferOwner[k] = nullptr;
+}
+
 // Opens name with the stream mode and returns a new handle owned by the
 // caller, with pos 0.  The record counts as FILE_HANDLE_SIZE bytes.  Ends the
 // process with 11 when the record cannot be allocated and with 30 when the
@@ -24,6 +55,8 @@ FileHandle *fileOpen(const char *name, const char *mode)
         errReport(OPEN_ERR, fileCode + 0, name);
         return nullptr;
     }
+    if (mode[0] == 'r')
+        readBufferTake(fh->fp);
     fh->line = 0;
     fh->pos = 0;
     fh->name = nullptr;
@@ -40,7 +73,10 @@ void fileClose(FileHandle *fh)
     if (!fh)
         return;
     if (fh->fp) {
-        if (fclose(fh->fp) == EOF)
+        FILE *fp = fh->fp;
+        int rc = fclose(fp);
+        readBufferGive(fp);
+        if (rc == EOF)
             errReport(CLOSE_ERR, fileCode + 1, fh->name);
         fh->fp = nullptr;
     }
