@@ -9,9 +9,9 @@ static const char BAD_PATH_ERR[] = "Bad path name: \"%s\"\n";
 
 // Puts the absolute form of path into buffer: path itself when it starts with
 // '/', else the working directory, '/' and path.  The working directory is
-// asked for in at most FULL_PATH_SIZE bytes; when it cannot be had the
-// process ends with 51.  Returns false, the buffer emptied, when the joined
-// path does not fit in size bytes.
+// asked for in at most FULL_PATH_SIZE bytes (nor more than size); when it
+// cannot be had in them the process ends with 51.  Returns false, the buffer
+// emptied, when the joined path does not fit in size bytes.
 static bool joinPath(const char *path, char *buffer, int32_t size)
 {
     size_t room = (size_t)size, n = strlen(path);
@@ -114,7 +114,8 @@ static void rebuild(char *buffer)
 // joined path stays as it is.  Ends the process with 51 when the working
 // directory cannot be had (a relative path only) and with 52 when a ".."
 // climbs above the root.  Returns null, the buffer emptied, when the joined
-// path does not fit in size bytes.
+// path does not fit in size bytes (a working directory that does not fit
+// ends the process with 51, as one that cannot be had).
 char *getFullPath0(const char *path, char *buffer, int32_t size)
 {
     if (!joinPath(path, buffer, size))
