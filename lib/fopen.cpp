@@ -17,23 +17,22 @@ constexpr int32_t READ_BUFFERS = 4;
 static char readBuffer[READ_BUFFERS][READ_BUFFER_SIZE];
 static FILE *readBufferOwner[READ_BUFFERS];
 
-static void readBufferTake(FILE *fp)
-{
-    for (int32_t k = 0; k < READ_BUFFERS; k++) {
-        if (!readBufferOwner[k]) {
-            if (setvbuf(fp, readBuffer[k], _IOFBF, READ_BUFFER_SIZE) == 0)
-                readBufferOwner[k] = fp;
-            return;
-        }
-    }
-}
-
-// Called once the stream is closed: its buffer is free again.
-static void readBufferGive(FILE *fp)
+// The pool slot whose buffer the stream uses (a free slot for null), or -1.
+// fileClose looks it up before closing the stream, as the pointer of a
+// closed stream may no longer be used.
+static int32_t readBufferSlot(const FILE *fp)
 {
     for (int32_t k = 0; k < READ_BUFFERS; k++)
         if (readBufferOwner[k] == fp)
-            readBufferOwner[k] = nullptr;
+            return k;
+    return -1;
+}
+
+static void readBufferTake(FILE *fp)
+{
+    int32_t slot = readBufferSlot(nullptr);
+    if (slot >= 0 && setvbuf(fp, readBuffer[slot], _IOFBF, READ_BUFFER_SIZE) == 0)
+        readBufferOwner[slot] = fp;
 }
 
 // Opens name with the stream mode and returns a new handle owned by the
@@ -73,9 +72,10 @@ void fileClose(FileHandle *fh)
     if (!fh)
         return;
     if (fh->fp) {
-        FILE *fp = fh->fp;
-        int rc = fclose(fp);
-        readBufferGive(fp);
+        int32_t slot = readBufferSlot(fh->fp);
+        int rc = fclose(fh->fp);
+        if (slot >= 0)
+            readBufferOwner[slot] = nullptr;
         if (rc == EOF)
             errReport(CLOSE_ERR, fileCode + 1, fh->name);
         fh->fp = nullptr;
