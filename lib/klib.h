@@ -78,7 +78,8 @@ inline void memFree(T *&holder)
 }
 
 /* fopen.cpp, fseek.cpp, get4.cpp, get2ary.cpp, get1ary.cpp, put4.cpp,
-   put2.cpp, put2ary.cpp -- the binary file handle and little-endian I/O */
+   put2.cpp, put2ary.cpp, put1ary.cpp -- the binary file handle and
+   little-endian I/O */
 
 struct FileHandle {
     FILE *fp;        // the buffered stream
@@ -99,6 +100,7 @@ int32_t getByteArray(unsigned char *bytes, int32_t n, FileHandle *fh);
 int32_t put4Bytes(uint32_t value, FileHandle *fh);
 int32_t put2Bytes(int16_t value, FileHandle *fh);
 int32_t put2ByteArray(const int16_t *values, int32_t n, FileHandle *fh);
+int32_t putByteArray(const unsigned char *bytes, int32_t n, FileHandle *fh);
 
 // Moves a handle's position on by n bytes; positions wrap like the 32-bit
 // offsets of the files they describe.
