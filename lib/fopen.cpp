@@ -5,6 +5,36 @@
 
 static const char CLOSE_ERR[] = "Fail to Close File : %s\n";
 
+// Models are read in small pieces, and a stream refills its buffer with one
+// read call, so the buffer's size sets the number of read calls.  The default
+// is the file system's block size (4 KiB here); a handle opened for reading
+// takes a larger buffer from a small fixed pool instead.  The pool is static
+// rather than allocated, so a handle still counts as the three allocations
+// it always did; a handle opened while every buffer is taken keeps the
+// default.
+constexpr size_t READ_BUFFER_SIZE = 64 * 1024;
+constexpr int32_t READ_BUFFERS = 4;
+static char readBuffer[READ_BUFFERS][READ_BUFFER_SIZE];
+static FILE *readBufferOwner[READ_BUFFERS];
+
+// The pool slot whose buffer the stream uses (a free slot for null), or -1.
+// fileClose looks it up before closing the stream, as the pointer of a
+// closed stream may no longer be used.
+static int32_t readBufferSlot(const FILE *fp)
+{
+    for (int32_t k = 0; k < READ_BUFFERS; k++)
+        if (readBufferOwner[k] == fp)
+            return k;
+    return -1;
+}
+
+static void readBufferTake(FILE *fp)
+{
+    int32_t slot = readBufferSlot(nullptr);
+    if (slot >= 0 && setvbuf(fp, readBuffer[slot], _IOFBF, READ_BUFFER_SIZE) == 0)
+        readBufferOwner[slot] = fp;
+}
+
 // Opens name with the stream mode and returns a new handle owned by the
 // caller, with pos 0.  The record counts as FILE_HANDLE_SIZE bytes.  Ends the
 // process with 11 when the record cannot be allocated and with 30 when the
@@ -24,6 +54,8 @@ FileHandle *fileOpen(const char *name, const char *mode)
         errReport(OPEN_ERR, fileCode + 0, name);
         return nullptr;
     }
+    if (mode[0] == 'r')
+        readBufferTake(fh->fp);
     fh->line = 0;
     fh->pos = 0;
     fh->name = nullptr;
@@ -40,7 +72,11 @@ void fileClose(FileHandle *fh)
     if (!fh)
         return;
     if (fh->fp) {
-        if (fclose(fh->fp) == EOF)
+        int32_t slot = readBufferSlot(fh->fp);
+        int rc = fclose(fh->fp);
+        if (slot >= 0)
+            readBufferOwner[slot] = nullptr;
+        if (rc == EOF)
             errReport(CLOSE_ERR, fileCode + 1, fh->name);
         fh->fp = nullptr;
     }

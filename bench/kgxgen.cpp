@@ -1,0 +1,200 @@
+// kgxgen.cpp -- seeded KGX workloads for the keyblend benchmarks
+//
+// Usage: kgxgen WORKLOAD DIR [SEED]
+// Writes DIR/base.kgx and DIR/v01.kgx ... for one of the workloads a-f
+// (listed in WORKLOADS below) and prints one line for bench/run:
+//   OPTIONS|ELEMENTS|VARIANTS
+// the keyblend options the workload is meant to run with, the number of
+// elements keyblend compares in that run and the number of variants.  The same workload and seed give the same bytes on every machine:
+// values come straight from std::mt19937, whose output sequence is fixed,
+// never through a distribution, whose mapping is left to each library.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Change { Contiguous, None, All, Scattered };
+
+struct Workload {
+    char id;
+    const char *options;  // keyblend options the workload exercises
+    uint32_t objects, vertices, normals, prims, variants;
+    Change change;
+    uint32_t percent;  // share of elements that differ, for Contiguous and Scattered
+    bool textured;     // primitives are textured four-corner ones
+};
+
+constexpr Workload WORKLOADS[] = {
+    {'a', "", 8, 500, 500, 250, 20, Change::Contiguous, 5, false},
+    {'b', "-n", 16, 65000, 65000, 0, 10, Change::Contiguous, 10, false},
+    {'c', "-n", 16, 65000, 65000, 0, 10, Change::None, 0, false},
+    {'d', "-n", 16, 65000, 65000, 0, 10, Change::All, 100, false},
+    {'e', "-n", 16, 65000, 65000, 0, 10, Change::Scattered, 10, false},
+    {'f', "-t", 16, 0, 0, 20000, 10, Change::Contiguous, 10, true},
+};
+
+constexpr uint32_t PACKET_WORDS = 8;  // 4 texture words, 4 index words
+constexpr uint32_t MODE_TEX4 = 4 | 8;
+constexpr uint32_t MODE_PLAIN = 0;
+
+std::vector<unsigned char> bytes;
+
+void put32(uint32_t v)
+{
+    for (int s = 0; s < 32; s += 8)
+        bytes.push_back((unsigned char)(v >> s));
+}
+
+void put16(uint16_t v)
+{
+    bytes.push_back((unsigned char)v);
+    bytes.push_back((unsigned char)(v >> 8));
+}
+
+void set32(size_t at, uint32_t v)
+{
+    for (int s = 0; s < 32; s += 8)
+        bytes[at + s / 8] = (unsigned char)(v >> s);
+}
+
+// Which elements of an array of n differ from the base in one variant.
+std::vector<bool> changedSet(const Workload &w, uint32_t n, std::mt19937 &rng)
+{
+    std::vector<bool> changed(n, false);
+    if (n == 0)
+        return changed;
+    uint32_t k = (uint32_t)((uint64_t)n * w.percent / 100);
+    switch (w.change) {
+    case Change::None:
+        break;
+    case Change::All:
+        changed.assign(n, true);
+        break;
+    case Change::Contiguous: {
+        if (k == 0)
+            k = 1;
+        uint32_t start = rng() % (n - k + 1);
+        for (uint32_t i = 0; i < k; i++)
+            changed[start + i] = true;
+        break;
+    }
+    case Change::Scattered:
+        for (uint32_t i = 0; i < n; i++)
+            changed[i] = rng() % 100 < w.percent;
+        break;
+    }
+    return changed;
+}
+
+// A non-zero 16-bit step, so a changed element always differs.
+uint16_t step(std::mt19937 &rng)
+{
+    return (uint16_t)(1 + rng() % 0xFFFF);
+}
+
+// Appends an array of n four-value elements: the base's values, with the
+// changed elements moved in one of their four values.
+void elements(uint32_t n, uint32_t salt, const std::vector<bool> *changed, std::mt19937 &rng)
+{
+    for (uint32_t i = 0; i < n; i++) {
+        uint16_t v[4];
+        for (uint32_t c = 0; c < 4; c++)
+            v[c] = (uint16_t)((i * 2654435761u + salt * 40503u + c * 977u) >> 7);
+        if (changed && (*changed)[i])
+            v[rng() % 4] += step(rng);
+        for (uint16_t x : v)
+            put16(x);
+    }
+}
+
+void primitives(const Workload &w, uint32_t n, uint32_t salt, const std::vector<bool> *changed,
+                std::mt19937 &rng)
+{
+    uint32_t header = (w.textured ? MODE_TEX4 : MODE_PLAIN) << 24 | PACKET_WORDS << 8 | 0x03;
+    for (uint32_t i = 0; i < n; i++) {
+        put32(header);
+        unsigned char packet[PACKET_WORDS * 4];
+        for (uint32_t b = 0; b < sizeof packet; b++)
+            packet[b] = (unsigned char)((i * 131u + salt * 7u + b * 29u) >> 2);
+        if (changed && (*changed)[i]) {
+            // One of the bytes a texture element compares: 2 or 3 of words 0-3.
+            uint32_t at = 4 * (rng() % 4) + 2 + rng() % 2;
+            packet[at] = (unsigned char)(packet[at] + 1 + rng() % 255);
+        }
+        bytes.insert(bytes.end(), packet, packet + sizeof packet);
+    }
+}
+
+// Builds one model; variant 0 is the base, which changes nothing.
+void model(const Workload &w, uint32_t variant, std::mt19937 &rng)
+{
+    bytes.clear();
+    put32(0x58474B41);  // first byte 0x41 marks a model
+    put32(0x00010002);  // flags, the same in every file
+    put32(w.objects);
+    size_t table = bytes.size();
+    bytes.resize(table + 28 * (size_t)w.objects);
+    for (uint32_t o = 0; o < w.objects; o++) {
+        size_t entry = table + 28 * (size_t)o;
+        std::vector<bool> vc, nc, pc;
+        if (variant) {
+            vc = changedSet(w, w.vertices, rng);
+            nc = changedSet(w, w.normals, rng);
+            pc = changedSet(w, w.prims, rng);
+        }
+        set32(entry + 0, (uint32_t)(bytes.size() - table));
+        set32(entry + 4, w.vertices);
+        elements(w.vertices, o, variant ? &vc : nullptr, rng);
+        set32(entry + 8, (uint32_t)(bytes.size() - table));
+        set32(entry + 12, w.normals);
+        elements(w.normals, o + 1000, variant ? &nc : nullptr, rng);
+        set32(entry + 16, (uint32_t)(bytes.size() - table));
+        set32(entry + 20, w.prims);
+        primitives(w, w.prims, o, variant ? &pc : nullptr, rng);
+        set32(entry + 24, 4096 + o);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3 || strlen(argv[1]) != 1) {
+        fprintf(stderr, "usage: kgxgen a|b|c|d|e|f DIR [SEED]\n");
+        return 2;
+    }
+    const Workload *w = nullptr;
+    for (const Workload &x : WORKLOADS)
+        if (x.id == argv[1][0])
+            w = &x;
+    if (!w) {
+        fprintf(stderr, "kgxgen: no workload %s\n", argv[1]);
+        return 2;
+    }
+    uint32_t seed = argc > 3 ? (uint32_t)strtoul(argv[3], nullptr, 10) : 1;
+    std::mt19937 rng(seed * 977u + (uint32_t)w->id);
+    for (uint32_t v = 0; v <= w->variants; v++) {
+        model(*w, v, rng);
+        char name[32];
+        if (v == 0)
+            snprintf(name, sizeof name, "base.kgx");
+        else
+            snprintf(name, sizeof name, "v%02u.kgx", v);
+        std::string path = std::string(argv[2]) + "/" + name;
+        FILE *fp = fopen(path.c_str(), "wb");
+        if (!fp || fwrite(bytes.data(), 1, bytes.size(), fp) != bytes.size() || fclose(fp) != 0) {
+            fprintf(stderr, "kgxgen: cannot write %s\n", path.c_str());
+            return 1;
+        }
+    }
+    bool normals = strstr(w->options, "-n"), prims = strstr(w->options, "-t");
+    uint64_t elements = (uint64_t)w->variants * w->objects *
+                        (w->vertices + (normals ? w->normals : 0) + (prims ? w->prims : 0));
+    printf("%s|%llu|%u\n", w->options, (unsigned long long)elements, w->variants);
+    return 0;
+}
