@@ -77,8 +77,8 @@ int32_t applyGroup(KgxModel *m, const KeloFile *f, uint32_t group, char *why, si
             unsigned char *p = f->kind == KIND_VDF ? modelVertex(m, r->obj, j)
                                                    : modelNormal(m, r->obj, j);
             for (uint32_t v = 0; v < 4; v++)
-                putLE16(p + 2 * v,
-                        (int16_t)(uint16_t)((uint16_t)getLE16(p + 2 * v) +
+                putLE16(p + 2 * (size_t)v,
+                        (int16_t)(uint16_t)((uint16_t)getLE16(p + 2 * (size_t)v) +
                                             (uint16_t)keloValue(f, r, e, v)));
         }
     }

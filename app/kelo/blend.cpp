@@ -110,10 +110,9 @@ int32_t cmdBlend(int32_t argc, char **argv)
     // Every byte offset of the image has a slot, so that arrays shared by
     // several objects are blended once and not once per object.
     uint32_t slots = m->size + 1;
-    double *acc = (double *)strAlloc((int32_t)((uint64_t)slots * sizeof(double) <= INT32_MAX
-                                                    ? slots * sizeof(double)
-                                                    : -1),
-                                     "blend");
+    // strAlloc's block comes from malloc, so it is aligned for doubles too.
+    uint64_t accBytes = (uint64_t)slots * sizeof(double);
+    double *acc = (double *)(void *)strAlloc(accBytes <= INT32_MAX ? (int32_t)accBytes : -1, "blend");
     unsigned char *touched = (unsigned char *)strAlloc((int32_t)slots, "blend");
     for (uint32_t s = 0; s < slots; s++)
         acc[s] = 0;

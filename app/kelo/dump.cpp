@@ -51,7 +51,7 @@ static void dumpText(const KeloFile *f, bool summary)
                (unsigned long)i, (unsigned long)r->at, (unsigned long)r->group,
                (unsigned long)r->obj, (unsigned long)r->first, (unsigned long)r->count);
         for (uint32_t e = 0; e < r->count; e++) {
-            printf("  %7lu:", (unsigned long)(r->first + e));
+            printf("  %7lu:", (unsigned long)r->first + e);
             for (uint32_t v = 0; v < kindValues[f->kind]; v++)
                 printf(" %6d", keloValue(f, r, e, v));
             putchar('\n');

@@ -36,7 +36,7 @@ uint32_t kindElements(const KgxObject *ob, KeloKind kind)
 // stored.  The record must have been accepted by keloParse.
 int16_t keloValue(const KeloFile *f, const KeloRecord *r, uint32_t element, uint32_t value)
 {
-    return getLE16(f->image + r->at + 12 + 2 * (element * kindValues[f->kind] + value));
+    return getLE16(f->image + r->at + 12 + 2 * ((size_t)element * kindValues[f->kind] + value));
 }
 
 // Walks the records of f's image, checking that each head and run lies
@@ -51,7 +51,7 @@ int32_t keloParse(KeloFile *f)
     if (f->size < 4)
         return refuse(0, "only %lu bytes, no room for the record count", (unsigned long)f->size);
     f->nCount = getLE32(f->image);
-    uint64_t elementSize = 2 * kindValues[f->kind];
+    uint64_t elementSize = 2 * (uint64_t)kindValues[f->kind];
     uint32_t p = 4, n = 0, beyondCount = 0;
     while (p < f->size) {
         if (n == f->nCount)

@@ -174,7 +174,7 @@ int32_t modelBuild(KgxModel *m, const char *name, uint32_t flags, const ObjectAr
     uint32_t at = KGX_ENTRY * nObj;  // counted from the object table
     for (uint32_t o = 0; o < nObj; o++) {
         const ObjectArrays *ob = &objs[o];
-        unsigned char *entry = p + KGX_TABLE + KGX_ENTRY * o;
+        unsigned char *entry = p + KGX_TABLE + (size_t)KGX_ENTRY * o;
         putLE32(entry, at);
         putLE32(entry + 4, ob->nVert);
         for (uint32_t k = 0; k < 4 * ob->nVert; k++, at += 2)

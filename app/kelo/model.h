@@ -99,11 +99,11 @@ void modelFree(KgxModel *m);
 
 inline unsigned char *modelVertex(KgxModel *m, uint32_t obj, uint32_t j)
 {
-    return m->image + m->obj[obj].vertAt + KGX_ELEMENT * j;
+    return m->image + m->obj[obj].vertAt + (size_t)KGX_ELEMENT * j;
 }
 inline unsigned char *modelNormal(KgxModel *m, uint32_t obj, uint32_t j)
 {
-    return m->image + m->obj[obj].normAt + KGX_ELEMENT * j;
+    return m->image + m->obj[obj].normAt + (size_t)KGX_ELEMENT * j;
 }
 inline unsigned char *modelPrimitive(KgxModel *m, uint32_t obj, uint32_t j)
 {

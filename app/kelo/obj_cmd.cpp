@@ -28,16 +28,16 @@ static int32_t meshFromModel(Mesh *mesh, KgxModel *m, bool strict)
         o->scale = scaleOf(ob->scale);
         o->group = "object" + std::to_string(k);
         for (uint32_t i = 0; i < 4 * ob->nVert; i++)
-            o->vert.push_back(getLE16(modelVertex(m, k, 0) + 2 * i));
+            o->vert.push_back(getLE16(modelVertex(m, k, 0) + 2 * (size_t)i));
         for (uint32_t i = 0; i < 4 * ob->nNorm; i++)
-            o->norm.push_back(getLE16(modelNormal(m, k, 0) + 2 * i));
+            o->norm.push_back(getLE16(modelNormal(m, k, 0) + 2 * (size_t)i));
         for (uint32_t j = 0; j < ob->nPrim; j++) {
             const unsigned char *p = modelPrimitive(m, k, j);
             uint32_t head = getLE32(p), words = packetWords(head), n = primCorners(head);
             o->head.push_back(head);
             o->primLine.push_back(0);
             for (uint32_t i = 0; i < words; i++)
-                o->packet.push_back(getLE32(p + 4 + 4 * i));
+                o->packet.push_back(getLE32(p + 4 + 4 * (size_t)i));
             if (!strict)
                 continue;
             const char *why = nullptr;

@@ -192,18 +192,18 @@ static void computeNormals(const ObjText *t, const std::vector<uint32_t> &faces,
         const ObjFace &f = t->faces[fi];
         double n[3] = {0, 0, 0};
         for (uint32_t i = 0; i < f.n; i++) {
-            const double *p = &t->pos[3 * t->corners[f.corner + i].v];
-            const double *q = &t->pos[3 * t->corners[f.corner + (i + 1) % f.n].v];
+            const double *p = &t->pos[3 * (size_t)t->corners[f.corner + i].v];
+            const double *q = &t->pos[3 * (size_t)t->corners[f.corner + (i + 1) % f.n].v];
             n[0] += (p[1] - q[1]) * (p[2] + q[2]);
             n[1] += (p[2] - q[2]) * (p[0] + q[0]);
             n[2] += (p[0] - q[0]) * (p[1] + q[1]);
         }
         for (uint32_t i = 0; i < f.n; i++)
             for (int32_t a = 0; a < 3; a++)
-                sum[3 * nb->vertLocal[t->corners[f.corner + i].v] + a] += n[a];
+                sum[3 * (size_t)nb->vertLocal[t->corners[f.corner + i].v] + a] += n[a];
     }
     for (int32_t v : nb->needs) {
-        double *n = &sum[3 * nb->vertLocal[v]];
+        double *n = &sum[3 * (size_t)nb->vertLocal[v]];
         double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
         double unit[3] = {0, 0, 0};
         for (int32_t a = 0; a < 3 && len > 0; a++)
@@ -227,8 +227,8 @@ static void addPrimitive(const ObjText *t, const ObjFace &f, const uint32_t *at,
         const ObjCorner &c = t->corners[f.corner + at[i]];
         uint32_t word = (uint32_t)nb->vertLocal[c.v];
         if (textured)
-            word |= (uint32_t)texByte(t->tex[2 * c.vt]) << 24 |
-                    (uint32_t)texByte(t->tex[2 * c.vt + 1]) << 16;
+            word |= (uint32_t)texByte(t->tex[2 * (size_t)c.vt]) << 24 |
+                    (uint32_t)texByte(t->tex[2 * (size_t)c.vt + 1]) << 16;
         o->packet.push_back(word);
     }
     for (uint32_t i = 0; i < k; i++) {
@@ -246,12 +246,12 @@ static int32_t buildObject(const ObjText *t, const std::vector<uint32_t> &faces,
         return 0;
     for (int32_t v : nb->verts) {
         for (int32_t a = 0; a < 3; a++) {
-            int32_t q = quantise(t->pos[3 * v + a], scale);
+            int32_t q = quantise(t->pos[3 * (size_t)v + a], scale);
             if (q == INT32_MIN) {
                 char text[32];
                 scaleText(scale, text, sizeof text);
                 msgPrint(stderr, "%s:%ld: coordinate %g does not fit scale %s\n",
-                         t->name.c_str(), (long)t->posLine[v], t->pos[3 * v + a], text);
+                         t->name.c_str(), (long)t->posLine[v], t->pos[3 * (size_t)v + a], text);
                 return 0;
             }
             o->vert.push_back((int16_t)q);
@@ -260,7 +260,7 @@ static int32_t buildObject(const ObjText *t, const std::vector<uint32_t> &faces,
     }
     for (int32_t n : nb->norms) {
         int16_t out[4];
-        normalQuantise(&t->nrm[3 * n], out);
+        normalQuantise(&t->nrm[3 * (size_t)n], out);
         o->norm.insert(o->norm.end(), out, out + 4);
     }
     computeNormals(t, faces, nb, o);

@@ -60,7 +60,7 @@ int32_t objWrite(const Mesh *m, FILE *fp)
                     fprintf(fp, " %" PRIu32 "//%" PRIu32, v, vn);
             }
             fputs("\n", fp);
-            at += 2 * n;
+            at += 2 * (size_t)n;
         }
         vBase += (uint32_t)(o.vert.size() / 4);
         nBase += (uint32_t)(o.norm.size() / 4);

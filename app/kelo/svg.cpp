@@ -153,7 +153,7 @@ static uint32_t collectMoves(KgxModel *m, const KeloFile *f, uint32_t g, Move *m
                 int16_t d = keloValue(f, r, e, (uint32_t)v);
                 // The variant's value wraps like apply's, so the arrow ends
                 // where the variant really puts the vertex.
-                mv->to.v[v] = (double)(int16_t)(uint16_t)(getLE16(p + 2 * v) + (uint16_t)d);
+                mv->to.v[v] = (double)(int16_t)(uint16_t)(getLE16(p + 2 * (size_t)v) + (uint16_t)d);
                 moved |= d != 0;
             }
             if (!moved)
