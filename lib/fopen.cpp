@@ -12,7 +12,7 @@ static const char CLOSE_ERR[] = "Fail to Close File : %s\n";
 // rather than allocated, so a handle still counts as the three allocations
 // it always did; a handle opened while every buffer is taken keeps the
 // default.
-constexpr size_t READ_BUFFER_SIZE = 64 * 1024;
+constexpr size_t READ_BUFFER_SIZE = (size_t)64 * 1024;
 constexpr int32_t READ_BUFFERS = 4;
 static char readBuffer[READ_BUFFERS][READ_BUFFER_SIZE];
 static FILE *readBufferOwner[READ_BUFFERS];
