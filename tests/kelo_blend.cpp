@@ -1,6 +1,8 @@
 // kelo_blend.cpp -- the blending rule, kelo blend on a file, and kelo svg's
 // picture
-#include "kelo_testkit.h"
+#include "testkit.h"
+
+using namespace kit;
 
 #include "../app/kelo/kelo.h"
 
@@ -26,49 +28,46 @@ TEST(KeloBlend, RoundsOnceThenClamps)
 // and 0.25: fractions add up before rounding, and a large weight clamps.
 TEST(KeloBlend, BlendsEveryGroupWithItsWeight)
 {
-    std::string dir = scratch();
-    TObj o;
-    o.vert = {10, 20, 30, 0};
-    o.norm = {32000, -32000, 0, 0};
-    writeFile(dir + "/base.kgx", modelBytes({o}));
-    writeFile(dir + "/v.vdf", hex("02000000 00000000 00000000 01000000 0400 fcff 0300 0100"
+    Scratch dir;
+    Obj o{{{10, 20, 30, 0}}, {{32000, -32000, 0, 0}}};
+    spit(dir / "base.kgx", bytes({{o}}));
+    spit(dir / "v.vdf", unhex("02000000 00000000 00000000 01000000 0400 fcff 0300 0100"
                                   "          00000000 00000000 01000000 0200 0000 fdff 0000"));
-    writeFile(dir + "/v.ndf", hex("02000000 00000000 00000000 01000000 a00f 60f0 0100 0000"
+    spit(dir / "v.ndf", unhex("02000000 00000000 00000000 01000000 a00f 60f0 0100 0000"
                                   "          00000000 00000000 00000000"));
-    Result r = run(dir, KELO + " blend base.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx");
+    Result r = sh(dir.dir, KELO + " blend base.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx");
     ASSERT_EQ(r.code, 0) << r.err;
-    TObj want = o;
+    Obj want = o;
     // 10 + 2 + 0.5 = 12.5 -> 13; 20 - 2 = 18; 30 + 1.5 - 0.75 = 30.75 -> 31; 0.5 -> 1.
-    want.vert = {13, 18, 31, 1};
+    want.verts = {{13, 18, 31, 1}};
     // 32000 + 2000 clamps to 32767, -32000 - 2000 to -32768; 0.5 -> 1.
-    want.norm = {32767, -32768, 1, 0};
-    EXPECT_TRUE(readFile(dir + "/b.kgx") == modelBytes({want}));
+    want.norms = {{32767, -32768, 1, 0}};
+    EXPECT_EQ(hex(slurp(dir / "b.kgx")), hex(bytes({{want}})));
     // Weight 1 for one group and 0 for the other is that variant.
-    ASSERT_EQ(run(dir, KELO + " blend base.kgx --vdf v.vdf 0 1 -o b.kgx").code, 0);
-    want.vert = {12, 20, 27, 0};
-    want.norm = o.norm;
-    EXPECT_TRUE(readFile(dir + "/b.kgx") == modelBytes({want}));
+    ASSERT_EQ(sh(dir.dir, KELO + " blend base.kgx --vdf v.vdf 0 1 -o b.kgx").code, 0);
+    want.verts = {{12, 20, 27, 0}};
+    want.norms = o.norms;
+    EXPECT_EQ(hex(slurp(dir / "b.kgx")), hex(bytes({{want}})));
 }
 
 // Three vertices; the variant moves vertex 0 across the picture and vertex
 // 2 straight towards the viewer, which shows as a ring, not an arrow.
 TEST(KeloSvg, ArrowsRingsAndLegend)
 {
-    std::string dir = scratch();
-    TObj o;
-    o.vert = {0, 0, 0, 0, 100, 100, 0, 0, 50, 0, 0, 0};
-    writeFile(dir + "/base.kgx", modelBytes({o}));
-    writeFile(dir + "/v.vdf", hex("01000000 00000000 00000000 03000000 1e00 2800 0000 0000"
+    Scratch dir;
+    Obj o{{{0, 0, 0, 0}, {100, 100, 0, 0}, {50, 0, 0, 0}}};
+    spit(dir / "base.kgx", bytes({{o}}));
+    spit(dir / "v.vdf", unhex("01000000 00000000 00000000 03000000 1e00 2800 0000 0000"
                                   " 0000 0000 0000 0500  0000 0000 3c00 0000"));
     struct {
         std::string view;
         int lines, rings;
     } cases[] = {{"front", 1, 1}, {"top", 2, 0}, {"side", 2, 0}};
     for (const auto &c : cases) {
-        Result r = run(dir, KELO + " svg base.kgx --vdf v.vdf --variant 0 --view " + c.view +
+        Result r = sh(dir.dir, KELO + " svg base.kgx --vdf v.vdf --variant 0 --view " + c.view +
                                 " -o p.svg");
         ASSERT_EQ(r.code, 0) << r.err;
-        std::string svg = readText(dir + "/p.svg");
+        std::string svg = slurp(dir / "p.svg");
         auto count = [&](const std::string &part) {
             int n = 0;
             for (size_t at = svg.find(part); at != std::string::npos; at = svg.find(part, at + 1))

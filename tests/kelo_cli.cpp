@@ -1,6 +1,8 @@
 // kelo_cli.cpp -- kelo's commands on hand-made files: dump's three forms,
 // check's verdicts and offsets, refused models and the command line
-#include "kelo_testkit.h"
+#include "testkit.h"
+
+using namespace kit;
 
 // The vertex file of one object with four vertices, of which vertex 1
 // moved by (2, 0, -1, 0) and vertex 3 by (0, 5, 0, 0): one record, first 1,
@@ -9,20 +11,13 @@ static const char ONE_RECORD[] = "01000000 00000000 01000000 03000000"
                                  " 0200 0000 ffff 0000  0000 0000 0000 0000  0000 0500 0000 0000";
 
 // A base of one object: four vertices, two normals, one textured primitive.
-static TModel smallBase()
-{
-    TObj o;
-    o.vert.assign(16, 7);
-    o.norm.assign(8, 1);
-    o.prim = {0x04000300};
-    o.packets.assign(12, 9);
-    return {o};
-}
+static const std::string smallBase =
+    bytes({{Obj{{4, {7, 7, 7, 7}}, {2, {1, 1, 1, 1}}, {prim(4, std::string(12, 9))}}}});
 
 TEST(KeloDump, TextSummaryAndJson)
 {
-    std::string dir = scratch();
-    writeFile(dir + "/t.vdf", hex(ONE_RECORD));
+    Scratch dir;
+    spit(dir / "t.vdf", unhex(ONE_RECORD));
     struct {
         std::string options, out;
     } cases[] = {
@@ -42,11 +37,11 @@ TEST(KeloDump, TextSummaryAndJson)
         {"--kind tdf", ""},
     };
     for (const auto &c : cases) {
-        Result r = run(dir, KELO + " dump " + c.options + " t.vdf");
+        Result r = sh(dir.dir, KELO + " dump " + c.options + " t.vdf");
         EXPECT_EQ(r.out, c.out) << c.options;
         EXPECT_EQ(r.code, c.out.empty() ? 2 : 0) << c.options;
     }
-    EXPECT_EQ(run(dir, KELO + " dump --kind tdf t.vdf").err,
+    EXPECT_EQ(sh(dir.dir, KELO + " dump --kind tdf t.vdf").err,
               "kelo: t.vdf: offset 4: record 0: a run of 3 tdf elements needs 48 bytes, 24 remain\n");
 }
 
@@ -54,8 +49,8 @@ TEST(KeloDump, TextSummaryAndJson)
 // where it stops making sense.
 TEST(KeloCheck, FindsTheOffsetOfEachFault)
 {
-    std::string dir = scratch();
-    writeFile(dir + "/base.kgx", modelBytes(smallBase()));
+    Scratch dir;
+    spit(dir / "base.kgx", smallBase);
     const std::string rec0 = "00000000 00000000 01000000 01000200 03000400";  // object 0, vertex 0
     struct {
         const char *what;
@@ -79,13 +74,13 @@ TEST(KeloCheck, FindsTheOffsetOfEachFault)
         {"primitives outside", "01000000 00000000 02000000 00000000", "tdf", 2, "offset 8:"},
     };
     for (const auto &c : cases) {
-        writeFile(dir + "/f.bin", hex(c.bytes));
-        Result r = run(dir, KELO + " check --kind " + c.kind + " base.kgx f.bin");
+        spit(dir / "f.bin", unhex(c.bytes));
+        Result r = sh(dir.dir, KELO + " check --kind " + c.kind + " base.kgx f.bin");
         EXPECT_EQ(r.code, c.code) << c.what << r.err;
         EXPECT_NE(r.err.find(c.offset), std::string::npos) << c.what << ": " << r.err;
     }
-    writeFile(dir + "/good.vdf", hex("02000000" + rec0 + rec0));
-    EXPECT_EQ(run(dir, KELO + " check -v base.kgx good.vdf").out,
+    spit(dir / "good.vdf", unhex("02000000" + rec0 + rec0));
+    EXPECT_EQ(sh(dir.dir, KELO + " check -v base.kgx good.vdf").out,
               "good.vdf: 2 vdf records in 2 variant groups fit base.kgx (1 objects)\n");
 }
 
@@ -93,36 +88,36 @@ TEST(KeloCheck, FindsTheOffsetOfEachFault)
 // which it stops making sense; one that cannot be opened with 30.
 TEST(KeloCheck, RefusesBrokenModels)
 {
-    std::string dir = scratch();
-    writeFile(dir + "/t.vdf", hex("00000000"));
-    Bytes good = modelBytes(smallBase());
-    auto with = [&](size_t at, uint8_t b) { Bytes m = good; m[at] = b; return m; };
+    Scratch dir;
+    spit(dir / "t.vdf", unhex("00000000"));
+    const std::string &good = smallBase;
+    auto with = [&](size_t at, char b) { return std::string(good).replace(at, 1, 1, b); };
     struct {
         const char *what;
-        Bytes model;
+        std::string model;
         std::string message;
     } cases[] = {
-        {"short header", Bytes(good.begin(), good.begin() + 8), "offset 8: only 8 bytes"},
+        {"short header", good.substr(0, 8), "offset 8: only 8 bytes"},
         {"wrong identifier", with(0, 0x42), "offset 0: first byte is 0x42"},
         {"table past the end", with(8, 9), "offset 8: the table of 9 objects"},
-        {"vertices past the end", with(16, 200), "offset 12: object 0: 200 vertices"},
-        {"packet past the end", Bytes(good.begin(), good.end() - 1),
+        {"vertices past the end", with(16, (char)200), "offset 12: object 0: 200 vertices"},
+        {"packet past the end", good.substr(0, good.size() - 1),
          "offset 88: object 0: the packet of primitive 0"},
     };
     for (const auto &c : cases) {
-        writeFile(dir + "/bad.kgx", c.model);
-        Result r = run(dir, KELO + " check bad.kgx t.vdf");
+        spit(dir / "bad.kgx", c.model);
+        Result r = sh(dir.dir, KELO + " check bad.kgx t.vdf");
         EXPECT_EQ(r.code, 3) << c.what;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
     }
-    EXPECT_EQ(run(dir, KELO + " check missing.kgx t.vdf").code, 30);
+    EXPECT_EQ(sh(dir.dir, KELO + " check missing.kgx t.vdf").code, 30);
 }
 
 TEST(KeloCommandLine, CodesAndMessages)
 {
-    std::string dir = scratch();
-    writeFile(dir + "/base.kgx", modelBytes(smallBase()));
-    writeFile(dir + "/t.vdf", hex(ONE_RECORD));
+    Scratch dir;
+    spit(dir / "base.kgx", smallBase);
+    spit(dir / "t.vdf", unhex(ONE_RECORD));
     struct {
         std::string args;
         int code;
@@ -145,7 +140,7 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"svg base.kgx --variant 0 -o o.svg", 1, "--variant needs --vdf"},
     };
     for (const auto &c : cases) {
-        Result r = run(dir, KELO + " " + c.args);
+        Result r = sh(dir.dir, KELO + " " + c.args);
         EXPECT_EQ(r.code, c.code) << c.args;
         EXPECT_NE((c.code ? r.err : r.out).find(c.text), std::string::npos) << c.args << ": " << r.err;
     }

@@ -1,7 +1,9 @@
 // kelo_obj_cli.cpp -- kelo import and export as a user runs them: the
 // pipeline from OBJ through keyblend and kelo apply back to OBJ, round
 // trips, and every refusal with its exact message and exit code
-#include "kelo_testkit.h"
+#include "testkit.h"
+
+using namespace kit;
 
 #include "../app/kelo/obj.h"
 
@@ -9,17 +11,9 @@
 
 namespace {
 
-void spill(const std::string &path, const std::string &text)
-{
-    writeFile(path, Bytes(text.begin(), text.end()));
-}
+std::string kelo(const std::string &args) { return KELO + " " + args; }
 
-std::string kelo(const std::string &args)
-{
-    return KELO + " " + args;
-}
-
-ObjText parse(const std::string &path)
+ObjText parse(const fs::path &path)
 {
     ObjText t;
     EXPECT_EQ(objReadFile(&t, path.c_str(), false), 1) << path;
@@ -49,24 +43,24 @@ std::string cube(const char *x, double du)
 // the variant's OBJ positions to within half a step of the scale.
 TEST(KeloObjCli, Pipeline)
 {
-    std::string dir = scratch();
-    spill(dir + "/base.obj", cube("1", 0));
-    spill(dir + "/pushed.obj", cube("1.5", 0));
-    spill(dir + "/shifted.obj", cube("1", 0.25));
-    ASSERT_EQ(run(dir, kelo("import base.obj --scale 1000 -o base.kgx")).code, 0);
-    ASSERT_EQ(run(dir, kelo("import pushed.obj --like base.kgx -o pushed.kgx")).code, 0);
-    ASSERT_EQ(run(dir, kelo("import shifted.obj --like base.kgx -o shifted.kgx")).code, 0);
-    Result kb = run(dir, KEYBLEND + " -n -t -o d base.kgx pushed.kgx shifted.kgx");
+    Scratch dir;
+    spit(dir / "base.obj", cube("1", 0));
+    spit(dir / "pushed.obj", cube("1.5", 0));
+    spit(dir / "shifted.obj", cube("1", 0.25));
+    ASSERT_EQ(sh(dir.dir, kelo("import base.obj --scale 1000 -o base.kgx")).code, 0);
+    ASSERT_EQ(sh(dir.dir, kelo("import pushed.obj --like base.kgx -o pushed.kgx")).code, 0);
+    ASSERT_EQ(sh(dir.dir, kelo("import shifted.obj --like base.kgx -o shifted.kgx")).code, 0);
+    Result kb = sh(dir.dir, KEYBLEND + " -n -t -o d base.kgx pushed.kgx shifted.kgx");
     ASSERT_EQ(kb.code, 0) << kb.err;
     const char *variant[] = {"pushed", "shifted"};
     for (int k = 0; k < 2; k++) {
         std::string name = variant[k], applied = "applied" + std::to_string(k);
-        Result r = run(dir, kelo("apply base.kgx --variant " + std::to_string(k) +
+        Result r = sh(dir.dir, kelo("apply base.kgx --variant " + std::to_string(k) +
                               " --vdf d.vdf --ndf d.ndf --tdf d.tdf -o " + applied + ".kgx"));
         ASSERT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(readText(dir + "/" + applied + ".kgx"), readText(dir + "/" + name + ".kgx")) << name;
-        ASSERT_EQ(run(dir, kelo("export " + applied + ".kgx -o " + applied + ".obj")).code, 0);
-        ObjText want = parse(dir + "/" + name + ".obj"), got = parse(dir + "/" + applied + ".obj");
+        EXPECT_EQ(slurp(dir / (applied + ".kgx")), slurp(dir / (name + ".kgx"))) << name;
+        ASSERT_EQ(sh(dir.dir, kelo("export " + applied + ".kgx -o " + applied + ".obj")).code, 0);
+        ObjText want = parse(dir / (name + ".obj")), got = parse(dir / (applied + ".obj"));
         ASSERT_EQ(got.pos.size(), want.pos.size());
         for (size_t i = 0; i < want.pos.size(); i++)
             EXPECT_NEAR(got.pos[i], want.pos[i], 0.5 / 1000) << name << " " << i;
@@ -82,7 +76,7 @@ TEST(KeloObjCli, Pipeline)
 // groups, quads, fans, untextured faces, partial and computed normals.
 TEST(KeloObjCli, RoundTrip)
 {
-    std::string dir = scratch();
+    Scratch dir;
     const char *models[] = {
         "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv -0.5 0.5 0.25\nvt 0 0\nvt 0.3 0.7\nvt 1 1\n"
         "vn 0 0 1\nvn 0.6 0 0.8\ng left\nf 1/1/1 2/2/1 3/3/2\nf 1 3 4\ng right side\n"
@@ -92,16 +86,16 @@ TEST(KeloObjCli, RoundTrip)
     std::string cubeText = cube("1", 0.1);
     models[1] = cubeText.c_str();
     for (const char *text : models) {
-        spill(dir + "/in.obj", text);
+        spit(dir / "in.obj", text);
         for (const char *how : {"--scale 123.25", "--fit"}) {
-            Result first = run(dir, kelo(std::string("import in.obj ") + how + " -o a.kgx"));
+            Result first = sh(dir.dir, kelo(std::string("import in.obj ") + how + " -o a.kgx"));
             ASSERT_EQ(first.code, 0) << first.err;
             std::string scale = first.out.empty() ? "123.25" : first.out.substr(6);
             scale.erase(scale.find_last_not_of('\n') + 1);
-            ASSERT_EQ(run(dir, kelo("export a.kgx -o b.obj")).code, 0);
-            Result second = run(dir, kelo("import b.obj --scale " + scale + " -o b.kgx"));
+            ASSERT_EQ(sh(dir.dir, kelo("export a.kgx -o b.obj")).code, 0);
+            Result second = sh(dir.dir, kelo("import b.obj --scale " + scale + " -o b.kgx"));
             ASSERT_EQ(second.code, 0) << second.err;
-            EXPECT_EQ(readText(dir + "/b.kgx"), readText(dir + "/a.kgx")) << text << how;
+            EXPECT_EQ(slurp(dir / "b.kgx"), slurp(dir / "a.kgx")) << text << how;
         }
     }
 }
@@ -109,7 +103,7 @@ TEST(KeloObjCli, RoundTrip)
 // Refusals: the exact message on the error stream and the exit code.
 TEST(KeloObjCli, Errors)
 {
-    std::string dir = scratch();
+    Scratch dir;
     const std::string tri = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
     // 65535 and 65538 distinct vertices in one group.
     std::string big[2];
@@ -155,8 +149,8 @@ TEST(KeloObjCli, Errors)
          "kelo import: --objects takes by-group or single, not \"some\"\n"},
     };
     for (const auto &row : rows) {
-        spill(dir + "/t.obj", row.text);
-        Result r = run(dir, kelo("import t.obj " + row.args + " -o t.kgx"));
+        spit(dir / "t.obj", row.text);
+        Result r = sh(dir.dir, kelo("import t.obj " + row.args + " -o t.kgx"));
         EXPECT_EQ(r.code, row.code) << row.err;
         // Usage errors go on with the usage line; the first line is the message.
         std::string err = row.code == 1 ? r.err.substr(0, r.err.find('\n') + 1) : r.err;
@@ -167,9 +161,9 @@ TEST(KeloObjCli, Errors)
 // --like names the first difference in topology, exit code 6.
 TEST(KeloObjCli, LikeMismatch)
 {
-    std::string dir = scratch();
-    spill(dir + "/base.obj", cube("1", 0));
-    ASSERT_EQ(run(dir, kelo("import base.obj --scale 100 -o base.kgx")).code, 0);
+    Scratch dir;
+    spit(dir / "base.obj", cube("1", 0));
+    ASSERT_EQ(sh(dir.dir, kelo("import base.obj --scale 100 -o base.kgx")).code, 0);
     std::string c = cube("1", 0);
     auto swap = [](std::string s, const char *from, const char *to) {
         s.replace(s.find(from), strlen(from), to);
@@ -191,19 +185,15 @@ TEST(KeloObjCli, LikeMismatch)
          "v.obj: object 0 (group \"cube\") has 9 vertices, base.kgx has 8\n"},
     };
     for (const auto &row : rows) {
-        spill(dir + "/v.obj", row.text);
-        Result r = run(dir, kelo("import v.obj --like base.kgx -o v.kgx"));
+        spit(dir / "v.obj", row.text);
+        Result r = sh(dir.dir, kelo("import v.obj --like base.kgx -o v.kgx"));
         EXPECT_EQ(r.code, 6);
         EXPECT_EQ(r.err, row.err);
     }
     // A model whose packets are not two words per corner cannot be exported.
-    const unsigned char odd[] = {0x41, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0,   // id, flags, 1 object
-                                 28, 0, 0, 0, 1, 0, 0, 0, 36, 0, 0, 0,    // vertices at 28: 1
-                                 0, 0, 0, 0, 36, 0, 0, 0, 1, 0, 0, 0,     // no normals, 1 primitive
-                                 0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 0, 0,      // scale 0; vertex 1 2 3
-                                 0, 1, 0, 0, 0, 0, 0, 0};                 // header: 1 word; packet
-    spill(dir + "/odd.kgx", std::string((const char *)odd, sizeof odd));
-    Result r = run(dir, kelo("export odd.kgx -o odd.obj"));
+    // One untextured primitive of one word, scale 0.
+    spit(dir / "odd.kgx", bytes({{Obj{{{1, 2, 3, 0}}, {}, {prim(0, std::string(4, 0))}, 0}}}));
+    Result r = sh(dir.dir, kelo("export odd.kgx -o odd.obj"));
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.err, "odd.kgx: object 0 primitive 0: its packet is not two words per corner\n");
 }

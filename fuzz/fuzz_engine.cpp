@@ -11,11 +11,11 @@
 // nothing on the stack that needs unwinding, so the jump is safe.
 //
 // Built with clang and -fsanitize=fuzzer it is a libFuzzer target
-// (tests/fuzz_libfuzzer.sh); otherwise it gets the small main below, which
+// (fuzz/libfuzzer.sh); otherwise it gets the small main below, which
 // replays every file named on its command line or found in a named
-// directory, as ctest does with tests/fuzz-corpus/.
+// directory, as ctest does with fuzz/corpus/.
 #include "defs.h"
-#include "harden_util.h"
+#include "testkit.h"
 
 #include <csetjmp>
 
@@ -36,7 +36,7 @@ namespace {
 
 std::string scratchName(const char *what)
 {
-    return (harden::fs::temp_directory_path() /
+    return (kit::fs::temp_directory_path() /
             ("keyblend-fuzz-" + std::to_string(getpid()) + "-" + what))
         .string();
 }
@@ -45,16 +45,10 @@ std::string scratchName(const char *what)
 // each mode, so that an input of either role reaches every comparison.
 std::string partnerModel()
 {
-    using namespace harden;
-    std::vector<Obj> objs(2);
-    objs[0].verts = {{0, 0, 0, 0}, {1, 2, 3, 4}, {5, 6, 7, 8}};
-    objs[0].norms = {{0, 0, 1, 0}, {0, 1, 0, 0}};
-    objs[0].prims = {{primHeader(12, 4), std::vector<uint8_t>(16, 7)},
-                     {primHeader(4, 3), std::vector<uint8_t>(12, 3)},
-                     {primHeader(0, 1), {1, 2, 3, 4}}};
-    objs[1].verts = {{9, 9, 9, 9}};
-    objs[1].prims = {{primHeader(4, 2), std::vector<uint8_t>(8, 1)}};
-    return kgx(objs);
+    using namespace kit;
+    return bytes({{Obj{{{0, 0, 0, 0}, {1, 2, 3, 4}, {5, 6, 7, 8}}, {{0, 0, 1, 0}, {0, 1, 0, 0}},
+                       {prim(12, std::string(16, 7)), prim(4, std::string(12, 3)), prim(0, "\1\2\3\4")}},
+                   Obj{{{9, 9, 9, 9}}, {}, {prim(4, std::string(8, 1))}}}});
 }
 
 // Every handle is opened before the engine runs, so that after a jump back
@@ -96,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static FILE *devNull = fopen("/dev/null", "w");
     static bool ready = false;
     if (!ready) {
-        harden::writeFile(partnerPath, partnerModel());
+        kit::spit(partnerPath, partnerModel());
         atexit([] {
             for (const std::string *p : {&partnerPath, &inputPath, &outPath[0], &outPath[1],
                                          &outPath[2]})
@@ -106,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (size == 0)
         return 0;
-    harden::writeFile(inputPath, std::string((const char *)data + 1, size - 1));
+    kit::spit(inputPath, std::string((const char *)data + 1, size - 1));
     Verbose = data[0] & 2;
     Dump = (data[0] & 4) ? 1 : 0;
     vout = dout = devNull;
@@ -130,14 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 int main(int argc, char **argv)
 {
     long n = 0;
-    auto replay = [&n](const harden::fs::path &p) {
-        std::string bytes = harden::readFile(p);
+    auto replay = [&n](const kit::fs::path &p) {
+        std::string bytes = kit::slurp(p);
         LLVMFuzzerTestOneInput((const uint8_t *)bytes.data(), bytes.size());
         n++;
     };
     for (int i = 1; i < argc; i++) {
-        if (harden::fs::is_directory(argv[i])) {
-            for (auto &e : harden::fs::directory_iterator(argv[i]))
+        if (kit::fs::is_directory(argv[i])) {
+            for (auto &e : kit::fs::directory_iterator(argv[i]))
                 replay(e.path());
         } else {
             replay(argv[i]);

@@ -11,17 +11,37 @@
 //   fuzz_keyblend --keyblend BIN --dir DIR --mode models|args|truncate
 //                 [--seed S] [--count N | --seconds T] [--only I]
 //                 [--limit-ms MS] [--keep DIR]
-#include "harden_util.h"
+#include "testkit.h"
 
-#include <array>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 
-using namespace harden;
+using namespace kit;
 
 namespace {
+
+// Every status keyblend may end with; anything else is a fault.
+const std::set<int> documentedCodes = {0,  1,  2,  3,  11, 12, 13, 30, 31, 32, 35,
+                                       36, 40, 41, 42, 43, 44, 45, 51, 52, 232};
+
+// What makes a run a fault whatever its inputs: a time-out, a signal, a
+// sanitizer report or an exit status keyblend does not document.  Returns
+// the reason, or an empty string for a clean run.
+std::string fault(const Result &r)
+{
+    if (r.timedOut)
+        return "hang";
+    if (r.code >= 1000)
+        return "signal " + std::to_string(r.code - 1000);
+    if (r.err.find("Sanitizer") != std::string::npos || r.err.find("runtime error:") != std::string::npos)
+        return "sanitizer report";
+    if (!documentedCodes.count(r.code))
+        return "undocumented exit code " + std::to_string(r.code);
+    return "";
+}
 
 // splitmix64: tiny, and the same sequence on every platform and library,
 // which the standard distributions do not promise.
@@ -51,9 +71,9 @@ const uint32_t INTERESTING[] = {0,          1,          2,          3,          
                                 0xFFFF,     0x10000,    0x7FFFFFF0, 0x7FFFFFFF, 0x80000000,
                                 0x80000001, 0xFFFFFFF4, 0xFFFFFFFE, 0xFFFFFFFF};
 
-std::array<int16_t, 4> randomElement(Rng &rng)
+Elem randomElement(Rng &rng)
 {
-    std::array<int16_t, 4> e;
+    Elem e;
     for (auto &x : e)
         x = rng.chance(3) ? (int16_t)rng.next() : (int16_t)(rng.below(5) - 2);
     return e;
@@ -61,32 +81,32 @@ std::array<int16_t, 4> randomElement(Rng &rng)
 
 // A random but valid model: one to three objects with a few vertices,
 // normals and primitives of every mode and packet length 0 to 5.
-std::vector<Obj> randomModel(Rng &rng)
+Model randomModel(Rng &rng)
 {
-    std::vector<Obj> objs(1 + rng.below(3));
-    for (Obj &o : objs) {
+    Model m{std::vector<Obj>(1 + rng.below(3))};
+    for (Obj &o : m.objs) {
         for (uint32_t n = rng.below(6); n; n--)
             o.verts.push_back(randomElement(rng));
         for (uint32_t n = rng.below(4); n; n--)
             o.norms.push_back(randomElement(rng));
         for (uint32_t n = rng.below(5); n; n--) {
             static const uint32_t modes[] = {0, 4, 8, 12, 0xFF};
-            uint32_t words = rng.below(6);
-            Prim p{primHeader(modes[rng.below(5)], words, rng.below(256)), {}};
-            for (uint32_t b = 0; b < 4 * words; b++)
-                p.packet.push_back((uint8_t)rng.below(256));
-            o.prims.push_back(p);
+            std::string packet(4 * rng.below(6), 0);
+            for (char &b : packet)
+                b = (char)rng.below(256);
+            o.prims.push_back(prim(modes[rng.below(5)], packet, rng.below(256)));
         }
         o.scale = rng.below(1000);
     }
-    return objs;
+    return m;
 }
 
 // A variant of the model: some elements and texture bytes changed, now and
 // then an element or primitive more or fewer.
-std::vector<Obj> variantOf(std::vector<Obj> objs, Rng &rng)
+Model variantOf(Model m, Rng &rng, bool flags = false)
 {
-    for (Obj &o : objs) {
+    m.flags = flags;
+    for (Obj &o : m.objs) {
         for (auto &v : o.verts)
             if (rng.chance(2))
                 v = randomElement(rng);
@@ -96,7 +116,7 @@ std::vector<Obj> variantOf(std::vector<Obj> objs, Rng &rng)
         for (Prim &p : o.prims)
             for (auto &b : p.packet)
                 if (rng.chance(4))
-                    b = (uint8_t)rng.below(256);
+                    b = (char)rng.below(256);
         if (rng.chance(8))
             o.verts.push_back(randomElement(rng));
         if (rng.chance(8))
@@ -104,7 +124,7 @@ std::vector<Obj> variantOf(std::vector<Obj> objs, Rng &rng)
         if (rng.chance(10) && !o.prims.empty())
             o.prims.pop_back();
     }
-    return objs;
+    return m;
 }
 
 uint32_t interesting(Rng &rng, size_t fileSize)
@@ -128,12 +148,12 @@ void mutate(std::string &m, const Layout &lay, Rng &rng)
         m[rng.below((uint32_t)m.size())] = (char)rng.below(256);
         break;
     case 2:  // a header word: identifier, flags or object count
-        setLe(m, 4 * rng.below(3), interesting(rng, m.size()));
+        m = setWord(m, 4 * rng.below(3), interesting(rng, m.size()));
         break;
     case 3:
     case 4:  // a word of the object table: a top, a count or a scale
         if (!lay.tableWords.empty())
-            setLe(m, lay.tableWords[rng.below((uint32_t)lay.tableWords.size())],
+            m = setWord(m, lay.tableWords[rng.below((uint32_t)lay.tableWords.size())],
                   interesting(rng, m.size()));
         break;
     case 5:  // a primitive header's packet length or mode byte
@@ -152,7 +172,7 @@ void mutate(std::string &m, const Layout &lay, Rng &rng)
             m += (char)rng.below(256);
         break;
     default:  // a 32-bit word at a random aligned place
-        setLe(m, 4 * rng.below((uint32_t)(m.size() / 4 + 1)), interesting(rng, m.size()));
+        m = setWord(m, 4 * rng.below((uint32_t)(m.size() / 4 + 1)), interesting(rng, m.size()));
         break;
     }
 }
@@ -177,9 +197,9 @@ std::vector<std::string> randomOptions(Rng &rng)
 std::vector<std::string> modelInput(const fs::path &dir, Rng &rng)
 {
     Layout lb, lv;
-    std::vector<Obj> base = randomModel(rng);
-    std::string b = kgx(base, 0, &lb);
-    std::string v = rng.chance(8) ? b : kgx(variantOf(base, rng), rng.chance(10), &lv);
+    Model base = randomModel(rng);
+    std::string b = bytes(base, &lb);
+    std::string v = rng.chance(8) ? b : bytes(variantOf(base, rng, rng.chance(10)), &lv);
     if (rng.chance(8))
         lv = lb;
     for (uint32_t n = 1 + rng.below(4); n; n--) {
@@ -188,9 +208,9 @@ std::vector<std::string> modelInput(const fs::path &dir, Rng &rng)
         else
             mutate(v, lv, rng);
     }
-    writeFile(dir / "b.kgx", b);
-    writeFile(dir / "v1.kgx", v);
-    writeFile(dir / "v2.KGX", kgx(variantOf(base, rng)));
+    spit(dir / "b.kgx", b);
+    spit(dir / "v1.kgx", v);
+    spit(dir / "v2.KGX", bytes(variantOf(base, rng)));
     fs::create_directory(dir / "d");
     fs::create_directory(dir / "sub");
     std::vector<std::string> args = randomOptions(rng);
@@ -224,9 +244,9 @@ std::string token(Rng &rng)
 
 std::vector<std::string> argInput(const fs::path &dir, Rng &rng)
 {
-    std::vector<Obj> base = randomModel(rng);
-    writeFile(dir / "b.kgx", kgx(base));
-    writeFile(dir / "v1.kgx", kgx(variantOf(base, rng)));
+    Model base = randomModel(rng);
+    spit(dir / "b.kgx", bytes(base));
+    spit(dir / "v1.kgx", bytes(variantOf(base, rng)));
     fs::create_directory(dir / "d");
     fs::create_directory(dir / "sub");
     static const char *const blanks[] = {" ", "\n", "\t", "\r\n", "  \f\v ", ""};
@@ -236,7 +256,7 @@ std::vector<std::string> argInput(const fs::path &dir, Rng &rng)
             text += token(rng) + blanks[rng.below(6)];
         if (rng.chance(4) && !text.empty())
             text.resize(rng.below((uint32_t)text.size()));
-        writeFile(dir / name, text);
+        spit(dir / name, text);
     }
     std::vector<std::string> args;
     if (rng.chance(3))
@@ -251,26 +271,22 @@ std::vector<std::string> argInput(const fs::path &dir, Rng &rng)
 // base with the variant whole and then the variant with the base whole.
 std::vector<std::string> truncInput(const fs::path &dir, long index, long *total)
 {
-    std::vector<Obj> base(2);
-    base[0].verts = {{0, 0, 0, 0}, {1, 2, 3, 4}, {5, 6, 7, 8}};
-    base[0].norms = {{0, 0, 1, 0}};
-    base[0].prims = {{primHeader(12, 4), std::vector<uint8_t>(16, 7)},
-                     {primHeader(0, 1), {1, 2, 3, 4}}};
-    base[1].verts = {{9, 9, 9, 9}};
-    base[1].prims = {{primHeader(4, 3), std::vector<uint8_t>(12, 1)}};
-    std::vector<Obj> var = base;
-    var[0].verts[2] = {5, 6, 70, 8};
-    var[0].norms[0] = {0, 1, 0, 0};
-    var[0].prims[0].packet[15] = 9;
-    var[1].prims[0].packet[2] = 0;
-    std::string b = kgx(base), v = kgx(var);
+    Model base{{Obj{{{0, 0, 0, 0}, {1, 2, 3, 4}, {5, 6, 7, 8}}, {{0, 0, 1, 0}},
+                    {prim(12, std::string(16, 7)), prim(0, "\1\2\3\4")}},
+                Obj{{{9, 9, 9, 9}}, {}, {prim(4, std::string(12, 1))}}}};
+    Model var = base;
+    var.objs[0].verts[2] = {5, 6, 70, 8};
+    var.objs[0].norms[0] = {0, 1, 0, 0};
+    var.objs[0].prims[0].packet[15] = 9;
+    var.objs[1].prims[0].packet[2] = 0;
+    std::string b = bytes(base), v = bytes(var);
     *total = (long)(b.size() + v.size());
     if ((size_t)index < b.size())
         b.resize((size_t)index);
     else
         v.resize((size_t)index - b.size());
-    writeFile(dir / "b.kgx", b);
-    writeFile(dir / "v1.kgx", v);
+    spit(dir / "b.kgx", b);
+    spit(dir / "v1.kgx", v);
     return {"-n", "-t", "-v", "-dump", "b.kgx", "v1.kgx"};
 }
 
@@ -336,10 +352,10 @@ int main(int argc, char **argv)
         // input has it; the sanitizers abort at once on any other finding.
         std::string asan = "ASAN_OPTIONS=abort_on_error=1:detect_leaks=";
         asan += i % 8 == 0 ? "1" : "0";
-        Result r = run(work, args, o.limitMs,
-                       {asan, "UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1"});
+        Result r = run(work, args, {asan, "UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1"},
+                       o.limitMs);
         inputs++;
-        codes[r.signal ? -r.signal : r.code]++;
+        codes[r.code >= 1000 ? 1000 - r.code : r.code]++;
         std::string why = fault(r);
         if (why.empty())
             continue;

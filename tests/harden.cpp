@@ -1,0 +1,335 @@
+// harden.cpp -- keyblend on hostile input and in a hostile world: the input
+// guard, counts and offsets near 2^32, long names and lists, faults
+#include "testkit.h"
+
+using namespace kit;
+
+namespace {
+
+// One object of n vertices; vertex k is (k, k, k, bump).
+std::string simpleModel(uint32_t n, int16_t bump = 0)
+{
+    Obj o{{}, {{0, 0, 1, 0}}, {prim(4, std::string(12, (char)bump))}};
+    for (int16_t k = 0; k < (int16_t)n; k++)
+        o.verts.push_back({k, k, k, bump});
+    return bytes({{o}});
+}
+
+Result keyblend(const fs::path &dir, std::vector<std::string> args, const std::vector<std::string> &env = {})
+{
+    args.insert(args.begin(), KEYBLEND_BIN);
+    return run(dir, args, env);
+}
+
+// The error stream holds the line.
+#define EXPECT_REPORT(r, line) EXPECT_NE((r).err.find(line), std::string::npos) << (r).err
+
+struct GuardCase {
+    const char *name;
+    // Links to make (link name, target, hard?) beside b.kgx, v.kgx and
+    // l.arg, which lists "b.kgx v.kgx".
+    std::vector<std::tuple<const char *, const char *, bool>> links;
+    std::vector<std::string> args;
+    const char *output, *input;  // as the message names them
+};
+void PrintTo(const GuardCase &c, std::ostream *os) { *os << c.name; }
+class Guard : public ::testing::TestWithParam<GuardCase> {};
+
+// An output that would be a file the run reads ends the run with 3 before
+// anything is created or changed.
+TEST_P(Guard, RefusesBeforeCreatingAnything)
+{
+    const GuardCase &c = GetParam();
+    Scratch s;
+    spit(s / "b.kgx", simpleModel(3));
+    spit(s / "v.kgx", simpleModel(3, 7));
+    spit(s / "l.arg", "b.kgx v.kgx\n");
+    fs::create_directory(s / "sub");
+    for (auto &[link, target, hard] : c.links)
+        hard ? fs::create_hard_link(s / target, s / link) : fs::create_symlink(target, s / link);
+    auto before = snapshot(s.dir);
+    Result r = keyblend(s.dir, c.args);
+    EXPECT_EQ(r.code, 3);
+    EXPECT_REPORT(r, std::string("\nOutput \"") + c.output + "\" is the same file as input \"" + c.input +
+                         "\": nothing written\n");
+    EXPECT_EQ(snapshot(s.dir), before);
+}
+
+const GuardCase guardCases[] = {
+    {"OutputIsSymlinkToBase", {{"b.vdf", "b.kgx", false}}, {"b", "v"}, "b.vdf", "b.kgx"},
+    {"OutputIsHardLinkToBase", {{"b.vdf", "b.kgx", true}}, {"b.kgx", "v.kgx"}, "b.vdf", "b.kgx"},
+    {"NormalOutputIsVariant", {{"b.ndf", "v.kgx", true}}, {"-n", "b", "v"}, "b.ndf", "v.kgx"},
+    {"TextureOutputIsVariant", {{"b.tdf", "v.kgx", false}}, {"-t", "b", "v.kgx"}, "b.tdf", "v.kgx"},
+    // The variant "v" opens as v.kgx by the extension fallback.
+    {"OutputIsVariantByFallbackName", {{"o.vdf", "v.kgx", false}}, {"-o", "o", "b", "v"}, "o.vdf", "v.kgx"},
+    {"OptionOutputSpellsBaseOtherwise", {{"sub/b.vdf", "../b.kgx", false}},
+     {"-o", "./sub/../sub/b.x", "b", "v"}, "./sub/../sub/b.vdf", "b.kgx"},
+    {"OutputIsArgumentFile", {{"b.vdf", "l.arg", false}}, {"l.arg"}, "b.vdf", "l.arg"},
+    // A variant named like an output that does not exist yet would be
+    // opened after the output is made and read back as a model.
+    {"VariantIsOutputToBe", {}, {"b", "v", "b.vdf"}, "b.vdf", "b.vdf"},
+    {"VariantIsOutputToBeOtherSpelling", {}, {"-n", "b", "v", "sub/../b.ndf"}, "b.ndf", "sub/../b.ndf"},
+};
+INSTANTIATE_TEST_SUITE_P(Harden, Guard, ::testing::ValuesIn(guardCases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+// Outputs that merely exist, or share a name with an input in another
+// directory, are no inputs: the run replaces them.
+TEST(Harden, GuardLetsUnrelatedFilesBe)
+{
+    Scratch s;
+    fs::create_directory(s / "m");
+    spit(s / "m/b.kgx", simpleModel(3));
+    spit(s / "m/b.vdf", "old");
+    spit(s / "b.vdf", "stale output");
+    spit(s / "v.kgx", simpleModel(3, 7));
+    EXPECT_EQ(keyblend(s.dir, {"m/b", "v"}).code, 0);
+    EXPECT_EQ(slurp(s / "m/b.vdf"), "old");
+    EXPECT_EQ(word(slurp(s / "b.vdf")), 1u);
+}
+
+// Offsets of words of the first object entry.
+enum { OBJECTS = 8, VERT_TOP = 12, N_VERT = 16, NORM_TOP = 20, N_NORM = 24, PRIM_TOP = 28, N_PRIM = 32,
+       PACKET_LENGTH = 12 + 28 + 3 * 8 + 8 + 1 };
+
+// A tiny model that claims billions of something ends in its read or seek
+// report at once, without memory growing with the claim.
+TEST(Harden, HugeCountsEndAtOnce)
+{
+    const struct {
+        size_t at;
+        uint32_t value;
+        bool baseOnly, same;  // set in the base only; the variant a copy of the base
+        int code;
+        const char *report;
+    } rows[] = {
+        // Object 1's entry is read from the vertex data; its normal top
+        // points past the end.
+        {OBJECTS, 0xFFFFFFFF, false, true, 45, "\nUnexpected EOF: \"b.kgx\" at 65549 bytes"},
+        {N_VERT, 0xFFFFFFFF, false, false, 45, "\nUnexpected EOF: \"b.kgx\" at 88 bytes"},
+        {N_NORM, 0xFFFFFFFF, false, false, 45, "\nUnexpected EOF: \"b.kgx\" at 88 bytes"},
+        {N_PRIM, 0xFFFFFFFF, false, false, 41, "\nUnexpected EOF: \"b.kgx\" at 92 bytes"},
+        {N_VERT, 0x80000000, true, false, 0, "No. of Vertices differ(\"v.kgx\")"},
+        {VERT_TOP, 0x80000000, false, false, 32, "\nSeek error \"b.kgx\" at "},
+        {VERT_TOP, 0x7FFFFFF0, false, false, 45, "\nUnexpected EOF: \"b.kgx\" at 2147483644 bytes"},
+        // 12 + 0xFFFFFFFF wraps to 11, inside the file: read from there.
+        {NORM_TOP, 0xFFFFFFFF, false, false, 0, ""},
+        {PRIM_TOP, 0x7FFFFFFF, false, false, 32, "\nSeek error \"b.kgx\" at "},
+        {PACKET_LENGTH, 255, false, false, 43, "\nUnexpected EOF: \"b.kgx\" at 76 bytes"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.at);
+        Scratch s;
+        std::string b = simpleModel(3), v = row.same ? b : simpleModel(3, 5);
+        for (std::string *m : {&b, &v})
+            if (m == &b || !row.baseOnly)
+                *m = row.at == PACKET_LENGTH ? m->replace(row.at, 1, 1, (char)row.value) : setWord(*m, row.at, row.value);
+        spit(s / "b.kgx", b);
+        spit(s / "v.kgx", v);
+        Result r = keyblend(s.dir, {"-n", "-t", "b", "v"});
+        EXPECT_EQ(r.code, row.code);
+        EXPECT_REPORT(r, row.report);
+        EXPECT_LT(r.seconds, 10);
+        EXPECT_LT(r.maxRssKb, 200 * 1024);
+    }
+}
+
+// Absolute paths of 4000 characters through components of 255, a file name
+// of 255 characters reached by the extension fallback, and 400 levels of
+// relative directories give the bytes that short names give.
+TEST(Harden, LongNamesGiveTheSameOutputs)
+{
+    Scratch s;
+    spit(s / "b.kgx", simpleModel(4));
+    spit(s / "v.kgx", simpleModel(4, 3));
+    ASSERT_EQ(keyblend(s.dir, {"-n", "-t", "b", "v"}).code, 0);
+    const std::string vdf = slurp(s / "b.vdf"), tdf = slurp(s / "b.tdf");
+    fs::path deep = s.dir;
+    auto left = [&] { return 4000 - (long)deep.string().size() - 1; };  // for the file name
+    while (left() > 255)
+        deep /= std::string((size_t)std::min(255L, left() - 129), 'p');
+    fs::path name = deep / (std::string((size_t)left() - 4, 'b') + ".kgx");
+    ASSERT_EQ(name.string().size(), 4000u);
+    std::string c255(251, 'c'), nested = "d" + repeat("/d", 399);
+    for (const fs::path &d : {deep, s / "s", s / nested})
+        fs::create_directories(d);
+    fs::copy_file(s / "b.kgx", name);
+    fs::copy_file(s / "v.kgx", deep / "v.kgx");
+    fs::copy_file(s / "b.kgx", s / "s" / (c255 + ".kgx"));
+    fs::copy_file(s / "v.kgx", s / nested / "v.kgx");
+    const struct {
+        std::vector<std::string> args;
+        fs::path out;  // without its extension
+    } rows[] = {
+        {{"-n", "-t", "-o", (deep / "o").string(), name.string(), (deep / "v").string()}, deep / "o"},
+        {{"-n", "-t", "s/" + c255, nested + "/v"}, s / c255},
+        {{"-t", "-o", nested + "/o", "b", nested + "/v"}, s / nested / "o"},
+    };
+    for (auto &row : rows) {
+        EXPECT_EQ(keyblend(s.dir, row.args).code, 0);
+        EXPECT_EQ(slurp(row.out.string() + ".vdf"), vdf);
+        EXPECT_EQ(slurp(row.out.string() + ".tdf"), tdf);
+    }
+}
+
+// Names beyond what the system or the canonicaliser takes end in their
+// reports with the name.
+TEST(Harden, NamesBeyondTheLimitsFailClearly)
+{
+    Scratch s;
+    std::string d254(254, 'd');
+    spit(s / d254, simpleModel(2));
+    spit(s / "b.kgx", simpleModel(2));
+    spit(s / "v.kgx", simpleModel(2, 1));
+    fs::path cwd = s / repeat(std::string(100, 'w') + "/", 3);
+    fs::create_directories(cwd);
+    // The output name d254.vdf is longer than a component may be.
+    Result r = keyblend(s.dir, {d254, "v"});
+    EXPECT_EQ(r.code, 30);
+    EXPECT_REPORT(r, "\nCannot open: \"" + d254 + ".vdf\"\n");
+    // A working directory of more than 254 characters cannot be had for a
+    // relative name's full path; with absolute names it does no harm.
+    r = keyblend(cwd, {"../../../b", "../../../v"});
+    EXPECT_EQ(r.code, 51);
+    EXPECT_REPORT(r, "\nCannot getcwd: \"../../../b.kgx\"\n");
+    r = keyblend(cwd, {"-o", (s / "o").string(), (s / "b").string(), (s / "v").string()});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(word(slurp(s / "o.vdf")), 1u);
+}
+
+// Argument files with tokens of a megabyte and with tens of thousands of
+// entries, and a command line of twenty thousand words.
+TEST(Harden, HugeArgumentLists)
+{
+    Scratch s;
+    spit(s / "b.kgx", simpleModel(2));
+    spit(s / "v.kgx", simpleModel(2, 1));
+    std::string big(1 << 20, 'x');
+    spit(s / "long.arg", "-n b " + big + " v\n" + big + ".kgx");
+    EXPECT_EQ(keyblend(s.dir, {"long.arg"}).code, 0);  // names too long to open are skipped
+    EXPECT_EQ(word(slurp(s / "b.vdf")), 1u);
+    EXPECT_EQ(word(slurp(s / "b.ndf")), 1u);
+    spit(s / "longbase.arg", big + " v");
+    Result r = keyblend(s.dir, {"longbase.arg"});
+    EXPECT_EQ(r.code, 232);
+    EXPECT_REPORT(r, "\nCannot open: \"" + big + "\"\n");
+
+    const uint32_t n = 30000;
+    std::string many = "b";
+    for (uint32_t i = 0; i < n; i++)
+        many += i % 3 ? " v" : "\tmissing\n";
+    spit(s / "many.arg", many);
+    EXPECT_EQ(keyblend(s.dir, {"many.arg"}).code, 0);
+    std::string vdf = slurp(s / "b.vdf");
+    EXPECT_EQ(word(vdf), n / 3 * 2);
+    EXPECT_EQ(vdf.size(), 4 + (n / 3 * 2) * (12 + 2 * 8));  // two changed vertices each
+    std::vector<std::string> args(20001, "v");
+    args[0] = "b";
+    EXPECT_EQ(keyblend(s.dir, args).code, 0);
+    EXPECT_EQ(word(slurp(s / "b.vdf")), 20000u);
+}
+
+// Directories named as models open and fail their first read; as an output
+// they cannot be opened.  An output directory that cannot be written fails
+// before anything is made; directory permissions do not bind root, so the
+// run gives root up for the nobody user.
+TEST(Harden, DirectoriesInTheWay)
+{
+    Scratch s;
+    spit(s / "b.kgx", simpleModel(3));
+    spit(s / "v.kgx", simpleModel(3, 2));
+    for (const char *d : {"d", "v", "o.vdf", "ro"})  // v is found before v.kgx by the fallback
+        fs::create_directory(s / d);
+    fs::permissions(s / "ro", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    if (geteuid() != 0)
+        nobody.clear();
+    else if (!fs::exists(nobody[0]))
+        GTEST_SKIP() << "no setpriv to give up root";
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char *report;
+        bool asNobody = false;
+    } rows[] = {
+        {{"b", "d"}, 40, "\nFail to read: \"d\" at 4 bytes\n"},
+        {{"b", "v"}, 40, "\nFail to read: \"v\" at 4 bytes\n"},
+        {{"d", "v.kgx"}, 40, "\nFail to read: \"d\" at 4 bytes\n"},
+        {{"-o", "o", "b", "v.kgx"}, 30, "\nCannot open: \"o.vdf\"\n"},
+        {{"-o", "ro/out", "b", "v"}, 30, "\n\nCannot open: \"ro/out.vdf\"\n", true},
+    };
+    for (auto &row : rows) {
+        std::vector<std::string> argv = row.asNobody ? nobody : std::vector<std::string>{};
+        argv.push_back(KEYBLEND_BIN);
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        Result r = run(s.dir, argv);
+        EXPECT_EQ(r.code, row.code) << row.args[1];
+        EXPECT_REPORT(r, row.report);
+    }
+    EXPECT_TRUE(fs::is_empty(s / "ro"));
+}
+
+// A base gone by the next run ends it before anything is created, so the
+// last run's outputs survive.
+TEST(Harden, BaseGoneLeavesLastOutputs)
+{
+    Scratch s;
+    spit(s / "b.kgx", simpleModel(3));
+    spit(s / "v.kgx", simpleModel(3, 2));
+    ASSERT_EQ(keyblend(s.dir, {"b", "v"}).code, 0);
+    const std::string vdf = slurp(s / "b.vdf");
+    fs::remove(s / "b.kgx");
+    Result r = keyblend(s.dir, {"b", "v"});
+    EXPECT_EQ(r.code, 232);
+    EXPECT_REPORT(r, "\nCannot open: \"b\"\n");
+    EXPECT_EQ(slurp(s / "b.vdf"), vdf);
+}
+
+// Every put flushes at once and the flush result is not examined, so a full
+// disk goes unnoticed: the run ends with 0.  A known limit.
+TEST(Harden, FullDiskGoesUnnoticed)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    Scratch s;
+    spit(s / "b.kgx", simpleModel(3));
+    spit(s / "v.kgx", simpleModel(3, 2));
+    fs::create_symlink("/dev/full", s / "b.vdf");
+    std::vector<std::string> args(301, "v");  // more than a stream buffer of records
+    args[0] = "b";
+    EXPECT_EQ(keyblend(s.dir, args).code, 0);
+}
+
+// Memory running out in each counted allocation with a code of its own:
+// the handle record (11), the base's full path (12) and a copy of a word of
+// the command line (13).  The preloaded malloc fails requests of one size.
+TEST(Harden, AllocationFailures)
+{
+#if defined(KEYBLEND_SANITIZED)
+    GTEST_SKIP() << "the sanitizers own malloc";
+#else
+    Scratch s;
+    spit(s / "b.kgx", simpleModel(3));
+    spit(s / "v.kgx", simpleModel(3, 2));
+    std::string w(76, 'w');  // copied in a block of 77 bytes
+    const struct {
+        const char *size;
+        int code;
+        std::string report;
+    } rows[] = {
+        {"32", 11, "\nAlloc Error: \"fileOpen\" 1 x 20(+"},
+        {"255", 12, "\nAlloc Error: \"b.kgx\" 255 x 1(+"},
+        {"77", 13, "\nAlloc Error: \"" + w + "\" 77 x 1(+"},
+    };
+    for (auto &row : rows) {
+        Result r = keyblend(s.dir, {"b", "v", w},
+                            {"LD_PRELOAD=" FAULT_MALLOC_LIB, std::string("FAULT_MALLOC_SIZE=") + row.size});
+        EXPECT_EQ(r.code, row.code);
+        EXPECT_REPORT(r, row.report);
+        EXPECT_FALSE(fs::exists(s / "b.vdf"));
+    }
+#endif
+}
+
+}  // namespace
