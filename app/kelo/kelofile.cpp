@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <strings.h>
-#include <sys/stat.h>
 
 const char *const kindName[KINDS] = {"vdf", "ndf", "tdf"};
 const char *const kindElement[KINDS] = {"vertex", "normal", "primitive"};
@@ -107,16 +106,7 @@ int32_t keloLoad(KeloFile *f, const char *name, KeloKind kind)
     f->kind = kind;
     FileHandle *fh = fileOpen(name, "r");
     f->name = strCopy(fh->name);
-    struct stat st;
-    if (stat(fh->name, &st) != 0 || st.st_size < 0 || st.st_size >= INT32_MAX) {
-        fileClose(fh);
-        return refuse(0, "size unknown or 2 GiB or more");
-    }
-    f->size = (uint32_t)st.st_size;
-    f->image = (unsigned char *)strAlloc((int32_t)f->size, f->name);
-    getByteArray(f->image, (int32_t)f->size, fh);
-    fileClose(fh);
-    return keloParse(f);
+    return readWhole(fh, f->name, &f->image, &f->size) && keloParse(f);
 }
 
 // Gives back every block of f and leaves it empty.

@@ -136,16 +136,21 @@ int32_t modelLoad(KgxModel *m, const char *name)
         return 0;
     }
     m->name = strCopy(fh->name);
+    return readWhole(fh, m->name, &m->image, &m->size) && modelParse(m);
+}
+
+int32_t readWhole(FileHandle *fh, const char *label, unsigned char **image, uint32_t *size)
+{
     struct stat st;
     if (stat(fh->name, &st) != 0 || st.st_size < 0 || st.st_size >= INT32_MAX) {
         fileClose(fh);
         return refuse(0, "size unknown or 2 GiB or more");
     }
-    m->size = (uint32_t)st.st_size;
-    m->image = (unsigned char *)strAlloc((int32_t)m->size, m->name);
-    getByteArray(m->image, (int32_t)m->size, fh);
+    *size = (uint32_t)st.st_size;
+    *image = (unsigned char *)strAlloc((int32_t)*size, label);
+    getByteArray(*image, (int32_t)*size, fh);
     fileClose(fh);
-    return modelParse(m);
+    return 1;
 }
 
 // Builds a fresh image of nObj objects from plain arrays: the header with

@@ -91,6 +91,11 @@ struct ObjectArrays {
 
 int32_t modelParse(KgxModel *m);
 int32_t modelLoad(KgxModel *m, const char *name);
+
+// Reads the whole file behind fh into a counted block labelled label and
+// closes fh.  Returns 1, or 0 with inputProblem set when the file's size
+// cannot be had or reaches 2 GiB (*image is then null).
+int32_t readWhole(FileHandle *fh, const char *label, unsigned char **image, uint32_t *size);
 int32_t modelBuild(KgxModel *m, const char *name, uint32_t flags, const ObjectArrays *objs,
                    uint32_t nObj);
 void modelSave(const KgxModel *m, const char *name);
