@@ -22,9 +22,7 @@ static KgxObjectArrays arrays(const Obj &o)
         a.norm.insert(a.norm.end(), e.begin(), e.end());
     for (const Prim &p : o.prims) {
         if (p.packet.size() != 4 * (size_t)primPacketWords(p.header))
-            throw std::invalid_argument("kit::bytes: packet of " + std::to_string(p.packet.size()) +
-                                        " bytes under a header of " + std::to_string(primPacketWords(p.header)) +
-                                        " words");
+            throw std::invalid_argument("kit::bytes: a packet's length disagrees with its header");
         a.primHeaders.push_back(p.header);
         a.packets.insert(a.packets.end(), p.packet.begin(), p.packet.end());
     }
