@@ -15,7 +15,9 @@
 // replays every file named on its command line or found in a named
 // directory, as ctest does with fuzz/corpus/.
 #include "defs.h"
-#include "testkit.h"
+#include "kit/model.h"
+
+#include <unistd.h>
 
 #include <csetjmp>
 

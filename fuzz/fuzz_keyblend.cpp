@@ -11,8 +11,10 @@
 //   fuzz_keyblend --keyblend BIN --dir DIR --mode models|args|truncate
 //                 [--seed S] [--count N | --seconds T] [--only I]
 //                 [--limit-ms MS] [--keep DIR]
-#include "testkit.h"
+#include "kit/model.h"
+#include "kit/run.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>

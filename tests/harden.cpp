@@ -1,6 +1,6 @@
 // harden.cpp -- keyblend on hostile input and in a hostile world: the input
 // guard, counts and offsets near 2^32, long names and lists, faults
-#include "testkit.h"
+#include "kit/test.h"
 
 using namespace kit;
 

@@ -2,8 +2,9 @@
 // routines, opening with extension fallback and the path canonicaliser, on
 // real files in a scratch directory.
 #include "klib.h"
-#include "testkit.h"
+#include "kit/test.h"
 
+#include <fstream>
 #include <functional>
 
 using testing::Eq;
