@@ -9,9 +9,9 @@ using namespace kit;
 namespace {
 
 // A shell line, for redirections and limits.
-Result shell(const fs::path &dir, const std::string &line, int limitMs = 60000)
+Result shell(const fs::path &dir, const std::string &line)
 {
-    return run(dir, {"/bin/sh", "-c", line}, {}, limitMs);
+    return run(dir, {"/bin/sh", "-c", line});
 }
 
 // A base of one object with 100 vertices, its vertex file of one variant
