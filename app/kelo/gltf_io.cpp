@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -101,9 +102,9 @@ struct Writer {
     {
         size_t n = values.size() / 3;
         std::vector<uint32_t> moved;
-        for (uint32_t i = 0; i < n; i++)
+        for (size_t i = 0; i < n; i++)
             if (values[3 * i] != 0 || values[3 * i + 1] != 0 || values[3 * i + 2] != 0)
-                moved.push_back(i);
+                moved.push_back((uint32_t)i);
         bool wide = n > 65536;
         size_t indexBytes = wide ? 4 : 2;
         if (!moved.empty() && moved.size() * (12 + indexBytes) >= 12 * n)
@@ -113,9 +114,8 @@ struct Writer {
             bounds(a, values, 3);
         if (moved.empty())
             return a;
-        std::vector<uint16_t> narrow(moved.begin(), moved.end());
         std::vector<float> picked;
-        for (uint32_t i : moved)
+        for (size_t i : moved)
             picked.insert(picked.end(), &values[3 * i], &values[3 * i] + 3);
         Accessor &acc = model.accessors[a];
         acc.sparse.isSparse = true;
@@ -124,6 +124,9 @@ struct Writer {
         acc.sparse.indices.componentType =
             wide ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
         acc.sparse.values.byteOffset = 0;
+        std::vector<uint16_t> narrow;
+        if (!wide)
+            narrow.assign(moved.begin(), moved.end());
         int indices = wide ? view(moved.data(), 4 * moved.size(), 0)
                            : view(narrow.data(), 2 * narrow.size(), 0);
         int picks = view(picked.data(), 4 * picked.size(), 0);
@@ -302,6 +305,10 @@ static const unsigned char *viewSpan(const Model &m, int view, size_t offset, si
     return data.data() + v.byteOffset + offset;
 }
 
+// More elements than any accessor kelo reads can sensibly have: 256 times
+// the vertices of the largest KGX object.
+constexpr size_t MAX_ELEMENTS = (size_t)1 << 24;
+
 // Every component of accessor `index`, which must be of `type`, with its
 // sparse substitutions made; an accessor without a view is all zeros.
 // Returns "" or what is wrong with the accessor.
@@ -314,14 +321,16 @@ static std::string readAccessor(const Model &m, int index, int type, std::vector
     int size = tinygltf::GetComponentSizeInBytes(a.componentType);
     if (a.type != type || size <= 0 || a.componentType == TINYGLTF_COMPONENT_TYPE_INT)
         return format("accessor %d is not of the type its use needs", index);
+    if (a.count > MAX_ELEMENTS)
+        return format("accessor %d has more than %zu elements", index, MAX_ELEMENTS);
     size_t elementBytes = (size_t)width * size;
     out->assign(a.count * width, 0.0);
     auto fill = [&](size_t element, const unsigned char *p) {
         for (int c = 0; c < width; c++)
-            (*out)[element * width + c] = component(p + c * size, a.componentType, a.normalized);
+            (*out)[element * width + c] = component(p + (size_t)c * size, a.componentType, a.normalized);
     };
     if (a.bufferView >= 0) {
-        int stride = a.ByteStride(m.bufferViews[std::min((size_t)a.bufferView, m.bufferViews.size() - 1)]);
+        int stride = (size_t)a.bufferView < m.bufferViews.size() ? a.ByteStride(m.bufferViews[a.bufferView]) : 0;
         const unsigned char *p = stride <= 0 ? nullptr
                                              : viewSpan(m, a.bufferView, a.byteOffset, stride,
                                                         a.count, elementBytes);
@@ -345,7 +354,7 @@ static std::string readAccessor(const Model &m, int index, int type, std::vector
         return format("accessor %d: its sparse data reach beyond their buffer", index);
     for (size_t i = 0; i < count; i++) {
         double e = component(at + i * indexSize, a.sparse.indices.componentType, false);
-        if (!(e < a.count))
+        if (!(e >= 0 && e < a.count))
             return format("accessor %d: a sparse index beyond its %zu elements", index, a.count);
         fill((size_t)e, values + i * elementBytes);
     }
@@ -383,7 +392,7 @@ static std::string readTriangles(const Model &m, const tinygltf::Primitive &p, s
     if (values.size() % 3)
         return format("%zu indices do not make triangles", values.size());
     for (double i : values)
-        if (!(i < vertices))
+        if (!(i >= 0 && i < vertices))
             return format("index %.0f beyond its %zu vertices", i, vertices);
     out->assign(values.begin(), values.end());
     return "";
@@ -485,10 +494,12 @@ static GltfProblem loadBytes(const std::string &path, std::vector<unsigned char>
     size_t got;
     while ((got = fread(block, 1, sizeof block, fp)) > 0)
         bytes->insert(bytes->end(), block, block + got);
-    bool failed = ferror(fp);
+    int failed = ferror(fp) ? errno : 0;
     fclose(fp);
     if (failed)
-        return {path, "read failed"};
+        return {path, format("read failed: %s", strerror(failed))};
+    if (bytes->size() > UINT32_MAX)
+        return {path, "larger than 4 GiB"};
     return {};
 }
 
@@ -516,10 +527,11 @@ GltfProblem gltfRead(const std::string &path, GltfAsset *asset)
         return p;
     const size_t GLB_HEADER = 12, GLB_LENGTH_AT = 8;
     bool glb = bytes.size() >= 4 && memcmp(bytes.data(), "glTF", 4) == 0;
-    if (glb && (bytes.size() < GLB_HEADER || loadLE32(&bytes[GLB_LENGTH_AT]) > bytes.size()))
+    if (glb && bytes.size() < GLB_HEADER)
+        return {path, format("truncated GLB: %zu bytes, less than its header", bytes.size())};
+    if (glb && loadLE32(&bytes[GLB_LENGTH_AT]) > bytes.size())
         return {path, format("truncated GLB: %zu bytes, its header gives %lu", bytes.size(),
-                             bytes.size() < GLB_HEADER ? 0ul
-                                                       : (unsigned long)loadLE32(&bytes[GLB_LENGTH_AT]))};
+                             (unsigned long)loadLE32(&bytes[GLB_LENGTH_AT]))};
     auto first = std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return !isspace(c); });
     if (!glb && (first == bytes.end() || *first != '{'))
         return {path, "not a glTF file: neither binary glTF nor JSON"};
@@ -562,8 +574,9 @@ struct Corner {
 static uint32_t packetWord(const KgxObjectArrays &ob, size_t at, uint32_t w)
 {
     unsigned char word[4] = {0, 0, 0, 0};
-    for (size_t i = 0; i < 4 && at + 4 * w + i < ob.packets.size(); i++)
-        word[i] = ob.packets[at + 4 * w + i];
+    size_t first = at + 4 * (size_t)w;
+    for (size_t i = 0; i < 4 && first + i < ob.packets.size(); i++)
+        word[i] = ob.packets[first + i];
     return loadLE32(word);
 }
 
@@ -697,7 +710,7 @@ GltfProblem gltfFromKgx(const std::string &file, const std::vector<KgxObjectArra
                 g.position.push_back((float)(ob.vert[ELEMENT_VALUES * c.vertex + a] / steps));
             if (normals) {
                 float n[3];
-                unitNormal(&ob.norm[ELEMENT_VALUES * c.normal], n);
+                unitNormal(&ob.norm[ELEMENT_VALUES * (size_t)c.normal], n);
                 g.normal.insert(g.normal.end(), n, n + 3);
             }
             if (textured)
@@ -710,7 +723,7 @@ GltfProblem gltfFromKgx(const std::string &file, const std::vector<KgxObjectArra
                 return {file, format("variant \"%s\" object %zu does not match the base", var.name.c_str(), k)};
             GltfOffsets t;
             for (size_t i = 0; i < vertices.size(); i++) {
-                size_t v = ELEMENT_VALUES * vertices[i].vertex, n = ELEMENT_VALUES * vertices[i].normal;
+                size_t v = ELEMENT_VALUES * (size_t)vertices[i].vertex, n = ELEMENT_VALUES * (size_t)vertices[i].normal;
                 for (int a = 0; a < 3; a++)
                     t.position.push_back((float)((vo->vert[v + a] - ob.vert[v + a]) / steps));
                 for (int a = 0; a < 3 && normalTargets && normals; a++)
@@ -874,7 +887,7 @@ GltfProblem gltfToKgx(const std::string &file, const GltfAsset &asset,
             ob.primHeaders.push_back(primHeader(textured ? MODE_TEXTURED : 0, 6));
             uint32_t words[6];
             for (int c = 0; c < 3; c++) {
-                uint32_t i = g.triangles[3 * j + c];
+                size_t i = g.triangles[3 * j + c];
                 words[c] = textured ? cornerWord(vertNumber[i], texByte(g.texcoord[2 * i]),
                                                  texByte(1 - (double)g.texcoord[2 * i + 1]))
                                     : cornerWord(vertNumber[i]);
