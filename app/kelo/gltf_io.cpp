@@ -121,34 +121,21 @@ struct Writer {
         acc.sparse.isSparse = true;
         acc.sparse.count = (int)moved.size();
         acc.sparse.indices.byteOffset = 0;
-        acc.sparse.indices.componentType =
-            wide ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
+        acc.sparse.indices.bufferView = integers(moved, wide, 0, &acc.sparse.indices.componentType);
         acc.sparse.values.byteOffset = 0;
-        std::vector<uint16_t> narrow;
-        if (!wide)
-            narrow.assign(moved.begin(), moved.end());
-        int indices = wide ? view(moved.data(), 4 * moved.size(), 0)
-                           : view(narrow.data(), 2 * narrow.size(), 0);
-        int picks = view(picked.data(), 4 * picked.size(), 0);
-        model.accessors[a].sparse.indices.bufferView = indices;
-        model.accessors[a].sparse.values.bufferView = picks;
+        acc.sparse.values.bufferView = view(picked.data(), 4 * picked.size(), 0);
         return a;
     }
 
-    // Triangle indices in 16 bits while every vertex number fits below
-    // 65535, the value glTF keeps from index data.
-    int indices(const std::vector<uint32_t> &triangles, size_t vertices)
+    // Whole numbers as a view, in 16 bits unless wide; *type is set to the
+    // component type used.
+    int integers(const std::vector<uint32_t> &values, bool wide, int target, int *type)
     {
-        int v;
-        int type = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
-        if (vertices <= 65535) {
-            std::vector<uint16_t> narrow(triangles.begin(), triangles.end());
-            v = view(narrow.data(), 2 * narrow.size(), TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-            type = TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
-        } else {
-            v = view(triangles.data(), 4 * triangles.size(), TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-        }
-        return accessor(v, type, TINYGLTF_TYPE_SCALAR, triangles.size());
+        *type = wide ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
+        if (wide)
+            return view(values.data(), 4 * values.size(), target);
+        std::vector<uint16_t> narrow(values.begin(), values.end());
+        return view(narrow.data(), 2 * narrow.size(), target);
     }
 
     tinygltf::Primitive primitive(const GltfObject &ob)
@@ -166,8 +153,12 @@ struct Writer {
                 accessor(v, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_VEC2, n);
         }
         p.mode = ob.triangles.empty() ? TINYGLTF_MODE_POINTS : TINYGLTF_MODE_TRIANGLES;
-        if (!ob.triangles.empty())
-            p.indices = indices(ob.triangles, n);
+        // Triangle indices in 16 bits while every vertex number stays below
+        // 65535, the value glTF keeps from index data.
+        if (!ob.triangles.empty()) {
+            int type, v = integers(ob.triangles, n > 65535, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER, &type);
+            p.indices = accessor(v, type, TINYGLTF_TYPE_SCALAR, ob.triangles.size());
+        }
         for (const GltfOffsets &t : ob.targets) {
             std::map<std::string, int> target;
             target["POSITION"] = offsets(t.position, true);
