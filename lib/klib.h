@@ -78,7 +78,7 @@ inline void memFree(T *&holder)
 }
 
 /* fopen.cpp, fseek.cpp, get4.cpp, get2ary.cpp, get1ary.cpp, put4.cpp,
-   put2.cpp, put2ary.cpp, put1ary.cpp -- the binary file handle and
+   put2.cpp, put2ary.cpp -- the binary file handle and
    little-endian I/O */
 
 struct FileHandle {
@@ -100,7 +100,6 @@ int32_t getByteArray(unsigned char *bytes, int32_t n, FileHandle *fh);
 int32_t put4Bytes(uint32_t value, FileHandle *fh);
 int32_t put2Bytes(int16_t value, FileHandle *fh);
 int32_t put2ByteArray(const int16_t *values, int32_t n, FileHandle *fh);
-int32_t putByteArray(const unsigned char *bytes, int32_t n, FileHandle *fh);
 
 // Moves a handle's position on by n bytes; positions wrap like the 32-bit
 // offsets of the files they describe.

@@ -1,102 +1,298 @@
-// kelo.h -- what kelo's commands share: exit codes, the command table,
-// difference files held in memory and the process-wide state Exit releases
+// kelo.h -- kelo as a library: one problem type and the exit codes, inputs
+// read through the support library and outputs written safely, models and
+// difference files held in memory, the rule that applies a variant group, and
+// the command table.  kelo's main and the tests link it.
+//
+// A new command is a routine `Problem cmdName(const Args &)` and one row of
+// the table in command.cpp: its name, operands, summary and options as data.
+// Parsing, `--help` and dispatch come from the row.
 #ifndef KELO_H
 #define KELO_H
 
-#include "model.h"
+#include "kgx.h"
+#include "klib.h"
 
-/* Exit codes of kelo's own, beside the library's (11-13, 30-45, 51-52). */
-constexpr int32_t KELO_OK = 0;
-constexpr int32_t KELO_USAGE = 1;      // bad command line
-constexpr int32_t KELO_BAD_FILE = 2;   // a difference file is malformed or does not fit the base
-constexpr int32_t KELO_BAD_MODEL = 3;  // a model file is refused
-constexpr int32_t KELO_NO_GROUP = 4;   // the asked-for variant is absent, or weights and groups disagree
-constexpr int32_t KELO_BAD_OBJ = 5;    // an OBJ file cannot be imported
-constexpr int32_t KELO_NOT_LIKE = 6;   // an imported OBJ's topology differs from the --like base
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
-/* common.cpp -- the command table, usage, option and failure helpers */
+/* problem.cpp -- what went wrong and where; the one place that words it */
 
-enum Command { CMD_DUMP, CMD_CHECK, CMD_APPLY, CMD_BLEND, CMD_SVG, CMD_IMPORT, CMD_EXPORT, COMMANDS };
-
-struct CommandInfo {
-    const char *name;      // as typed after "kelo"
-    const char *synopsis;  // the usage line(s) after "kelo "
-    const char *summary;   // one line for the overview
-    const char *help;      // the option lines of "kelo COMMAND --help"
+// kelo's exit codes.  Failures on inputs keep the support library's codes
+// for the same failures (cannot open, read error, out of memory).
+enum KeloCode : int32_t {
+    KELO_OK = 0,
+    KELO_USAGE = 1,      // bad command line
+    KELO_BAD_FILE = 2,   // a difference file is malformed or does not fit the base
+    KELO_BAD_MODEL = 3,  // a model file is refused
+    KELO_NO_GROUP = 4,   // the asked-for variant is absent, or weights and groups disagree
+    KELO_BAD_OBJ = 5,    // an OBJ file cannot be imported
+    KELO_NOT_LIKE = 6,   // an imported model's topology differs from the --like base
+    KELO_WRITE = 7,      // an output cannot be written; any earlier file there is kept
+    KELO_NO_MEMORY = memCode + 2,  // out of memory, as the library's strAlloc
+    KELO_NO_OPEN = fileCode + 0,   // an input cannot be opened, as the library's fileOpen
+    KELO_READ = fileCode + 12,     // an input cannot be read, as getByteArray
+    KELO_SHORT = fileCode + 13,    // an input ended before its size, as getByteArray
 };
-extern const CommandInfo commands[COMMANDS];
-extern const char keloVersion[];
 
-void commandUsage(Command cmd, FILE *fp);
-void usageError(Command cmd, const char *format, ...) __attribute__((format(printf, 2, 3)));
-const char *optionValue(Command cmd, int32_t argc, char **argv, int32_t *i);
-uint32_t variantNumber(Command cmd, const char *word);
-void failWith(int32_t code, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// A problem: the exit code it ends kelo with, the file at fault (empty for
+// the command line) and where in it: a byte offset (binary files) or a line
+// (text files), or neither.  A default Problem is "no problem".
+struct Problem {
+    int32_t code = KELO_OK;
+    std::string file;
+    int64_t offset = -1;  // byte offset, or -1
+    int64_t line = 0;     // line from 1, or 0
+    std::string what;
 
-/* kelofile.cpp -- difference files held whole, split into records */
+    explicit operator bool() const { return code != KELO_OK; }
+};
 
-constexpr KeloKind KIND_NONE = KINDS;  // no kind named
-extern const char *const kindName[KINDS];     // "vdf", "ndf", "tdf"
-extern const char *const kindElement[KINDS];  // "vertex", "normal", "primitive"
-extern const uint32_t kindValues[KINDS];      // 16-bit values per element: 4, 4, 8
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+Problem problemIn(int32_t code, const std::string &file, std::string what);
+Problem problemAt(int32_t code, const std::string &file, int64_t offset, std::string what);
+Problem problemOnLine(int32_t code, const std::string &file, int64_t line, std::string what);
+Problem usageProblem(std::string what);
 
-// One record: where it starts in the file and the run it describes.
+struct Command;
+struct Args;
+// The message for a problem, one line or two, each ending in '\n':
+// "kelo: FILE: offset N: what", "kelo: FILE:LINE: what", "kelo: FILE: what"
+// or "kelo: what"; a usage problem of a command is "kelo CMD: what" and its
+// usage line.
+std::string problemMessage(const Problem &p, const Command *cmd = nullptr);
+
+/* io.cpp -- inputs, outputs and the standard streams */
+
+// A file read whole.  name is the name it opened under.
+struct Input {
+    std::string name;
+    std::vector<unsigned char> bytes;
+};
+
+// Reads the file name whole through the support library: as written, then
+// with each extension of list (null: as written only).  Returns a problem
+// with the library's code when it cannot be opened (30) or read (42, 43).
+Problem readInput(const std::string &name, const char *const *list, Input &in);
+
+// Writes size bytes to target: to a temporary file beside it, every write,
+// the flush and the close checked, then renamed over it.  A target that is
+// not a regular file (a device, a pipe) is written in place, also checked.
+// On failure the temporary is removed, an earlier file at target is left
+// untouched, and the problem has code KELO_WRITE.
+Problem writeOutput(const std::string &target, const void *data, size_t size);
+
+// Flushes and checks standard output; KELO_WRITE when anything written to it
+// was lost.
+Problem finishStandardOutput();
+
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that
+// no file kelo opens takes the place of a standard stream.
+void openStandardDescriptors();
+
+/* text.cpp -- names in JSON and XML */
+
+// s as a JSON string (quoted) and as XML character data, both always well
+// formed: bytes that are not UTF-8, and characters the format cannot carry,
+// become U+FFFD.
+std::string jsonString(std::string_view s);
+std::string xmlText(std::string_view s);
+
+/* model.cpp -- KGX models held whole */
+
+// One object of a model: its table entry, then absolute file offsets checked
+// to lie inside the image, and which distinct arrays it uses.
+struct KgxObject {
+    uint32_t vertTop, nVert, normTop, nNorm, primTop, nPrim, scale;
+    uint32_t vertAt, normAt, primAt;
+    uint32_t vertArray, normArray;  // indices into Model::vertArrays, normArrays
+    uint32_t firstPrim;             // index of its first primitive in Model::prim
+};
+
+// An array that one or more objects use, told apart by where it starts and
+// how many elements it has.
+struct KgxArray {
+    uint32_t at, count;
+};
+
+struct Model {
+    std::string name;                  // the name it was read under
+    std::vector<unsigned char> image;  // the file's bytes
+    uint32_t flags = 0;
+    std::vector<KgxObject> obj;
+    std::vector<KgxArray> vertArrays, normArrays;
+    std::vector<uint32_t> prim;  // offset of each primitive header, per distinct area
+
+    uint32_t vertexAt(uint32_t o, uint32_t j) const { return obj[o].vertAt + KGX_ELEMENT * j; }
+    uint32_t normalAt(uint32_t o, uint32_t j) const { return obj[o].normAt + KGX_ELEMENT * j; }
+    uint32_t primitiveAt(uint32_t o, uint32_t j) const { return prim[obj[o].firstPrim + j]; }
+    uint32_t word(uint32_t at) const { return loadLE32(&image[at]); }
+    int16_t value(uint32_t at) const { return loadLE16(&image[at]); }
+};
+
+// Checks the layout of m.image against its size and fills the rest of m.
+// Returns KELO_BAD_MODEL with the offset of the word at fault.
+Problem modelParse(Model &m);
+// Reads the model name (with the "kgx" and "KGX" fallbacks) and parses it.
+Problem modelLoad(const std::string &name, Model &m);
+
+/* kelofile.cpp -- difference files held whole, split into records and
+   variant groups */
+
 struct KeloRecord {
-    uint32_t at;     // file offset of the record (its object index)
+    uint32_t at;     // file offset of the record
     uint32_t obj;    // object index
     uint32_t first;  // first element of the run
     uint32_t count;  // elements in the run
-    uint32_t group;  // variant group the record belongs to
+    uint32_t group;  // variant group it belongs to
 };
 
-// A difference file held whole.  Blocks are counted and owned until keloFree.
 struct KeloFile {
-    char *name;
-    KeloKind kind;
-    unsigned char *image;
-    uint32_t size;
-    uint32_t nCount;     // the record count at offset 0
-    uint32_t nRec;       // records present
-    KeloRecord *rec;     // nRec entries
-    uint32_t nGroup;     // variant groups
-    uint32_t *groupAt;   // nGroup + 1 entries: index of each group's first record, then nRec
+    std::string name;
+    KeloKind kind = KIND_VDF;
+    std::vector<unsigned char> image;
+    std::vector<KeloRecord> rec;
+    std::vector<uint32_t> groupAt;  // each group's first record, then rec.size()
+
+    uint32_t groups() const { return (uint32_t)groupAt.size() - 1; }
+    // Value v of element e of the record's run.
+    int16_t value(const KeloRecord &r, uint32_t e, uint32_t v) const
+    {
+        return loadLE16(&image[r.at + KELO_RECORD_HEAD +
+                               2 * ((size_t)e * keloElementValues(kind) + v)]);
+    }
 };
 
-KeloKind kindFromName(const char *name);
-KeloKind kindFromWord(const char *word);
-int32_t keloParse(KeloFile *f);
-int32_t keloLoad(KeloFile *f, const char *name, KeloKind kind);
-void keloFree(KeloFile *f);
-int16_t keloValue(const KeloFile *f, const KeloRecord *r, uint32_t element, uint32_t value);
-uint32_t kindElements(const KgxObject *ob, KeloKind kind);
+const char *kindName(KeloKind kind);     // "vdf", "ndf", "tdf"
+const char *kindElement(KeloKind kind);  // "vertex", "normal", "primitive"
+const char *kindPlural(KeloKind kind);   // "vertices", "normals", "primitives"
+std::optional<KeloKind> kindFromWord(std::string_view word);
+std::optional<KeloKind> kindFromName(const std::string &name);
+uint32_t kindElements(const KgxObject &ob, KeloKind kind);
 
-// Files that a command holds; Exit releases whatever is still loaded.
-constexpr int32_t KELO_FILES = 3;
-extern KgxModel keloModel[2];
-extern KeloFile keloFile[KELO_FILES];
+// Checks the records of f.image and fills rec and groupAt.  Returns
+// KELO_BAD_FILE with the offset at fault.
+Problem keloParse(KeloFile &f);
+Problem keloLoad(const std::string &name, KeloKind kind, KeloFile &f);
 
-void loadModelOrFail(KgxModel *m, const char *name);
-void loadKeloOrFail(KeloFile *f, const char *name, KeloKind kind);
+/* group.cpp -- one variant group against its base */
 
-/* dump.cpp, check.cpp, apply.cpp, blend.cpp, svg.cpp, obj_cmd.cpp -- the commands; each
-   takes the arguments after its name and returns the exit code */
+// Record i addresses elements the base has: an object within its count and
+// a run within that object's vertices, normals or primitives.  Otherwise
+// KELO_BAD_FILE at the field at fault.  groupFits checks every record of a
+// group.
+Problem recordFits(const Model &m, const KeloFile &f, uint32_t i);
+Problem groupFits(const Model &m, const KeloFile &f, uint32_t group);
 
-int32_t cmdDump(int32_t argc, char **argv);
-int32_t cmdCheck(int32_t argc, char **argv);
-int32_t cmdApply(int32_t argc, char **argv);
-int32_t cmdBlend(int32_t argc, char **argv);
-int32_t cmdSvg(int32_t argc, char **argv);
-int32_t cmdImport(int32_t argc, char **argv);  // obj_cmd.cpp
-int32_t cmdExport(int32_t argc, char **argv);  // obj_cmd.cpp
+// What one variant changes in a model, each position once: for vertex and
+// normal files the byte offset of each 16-bit value, for texture files that
+// of each packet byte, with its difference from the base.  Reused from
+// group to group; begin() starts the next variant.
+struct Changes {
+    std::vector<uint32_t> at;     // positions, in record order
+    std::vector<int16_t> diff;    // per image byte: the difference set there
+    std::vector<uint32_t> stamp;  // per image byte: the round that set it
+    uint32_t round = 0;
 
-/* apply.cpp -- the arithmetic that apply and its tests share */
+    void begin(size_t imageSize);
+};
 
-int32_t checkRecord(const KgxModel *m, const KeloFile *f, const KeloRecord *r, char *why,
-                    size_t size);
-int32_t applyGroup(KgxModel *m, const KeloFile *f, uint32_t group, char *why, size_t size);
+// Adds group of f to ch: checks that it fits the base, then sets each value
+// the group's records carry.  A position set twice in one round must get the
+// same difference (records of objects that share an array do), otherwise
+// KELO_BAD_FILE.  A non-zero texture value for a byte the packet lacks is
+// KELO_BAD_FILE too.
+Problem groupChanges(const Model &m, const KeloFile &f, uint32_t group, Changes &ch);
+
+// The base's image with the changes made: 16-bit values (vdf, ndf) or bytes
+// (tdf) set to the base's value plus the difference, modulo the size.
+void applyChanges(const Model &m, KeloKind kind, const Changes &ch,
+                  std::vector<unsigned char> &image);
+
+// Reads a variant number: decimal digits, below 2^31; a usage problem
+// otherwise.
+Problem variantNumber(const std::string &word, uint32_t &k);
+
+// The difference files named by the options given among "--vdf", "--ndf",
+// "--tdf", each read as the kind its option names.
+Problem loadFiles(const Args &args, std::initializer_list<const char *> options,
+                  std::vector<KeloFile> &files);
+
+// apply.cpp: the base with group K of each file applied.  Each value the
+// records carry is set once, from the base (groupChanges); KELO_NO_GROUP
+// when a file has no group K.
+Problem applyVariant(const Model &m, const std::vector<KeloFile> &files, uint32_t group,
+                     std::vector<unsigned char> &image);
+
+// blend.cpp: for every 16-bit value that a group of the vertex and normal
+// files changes (once, as applyVariant sets it), the base plus the rounded
+// sum of weight x difference over the groups, clamped (blendValue).
+// KELO_NO_GROUP when a file's groups do not match the weights.
+Problem blendVariants(const Model &m, const std::vector<KeloFile> &files,
+                      const std::vector<double> &weights, std::vector<unsigned char> &image);
+
+/* command.cpp -- the command table: parsing, help and dispatch */
+
+struct Option {
+    const char *name;     // "--vdf", "-o"
+    const char *value;    // its value's placeholder ("F"), or null for a flag
+    const char *help;     // one line of "kelo COMMAND --help"
+    bool required;        // the command cannot run without it
+    const char *choices;  // the values it takes, "a|b|c", or null for any
+};
+
+// A command line as parsed against a command's options: the operands in
+// order and each option given, with its value ("" for a flag).
+struct Args {
+    std::vector<std::string> operands;
+    std::map<std::string, std::string> options;
+
+    bool has(const char *option) const { return options.count(option) != 0; }
+    const std::string *value(const char *option) const;
+};
+
+struct Command {
+    const char *name;        // as typed after "kelo"
+    const char *operands;    // as the usage line shows them: "BASE.kgx FILE..."
+    uint32_t minOperands, maxOperands;
+    const char *summary;     // one line
+    std::vector<Option> options;
+    const char *notes;       // more help lines (operands, rules), or null
+    Problem (*run)(const Args &args);
+};
+
+extern const std::vector<Command> commands;
+extern const char keloVersion[];
+
+std::string commandUsage(const Command &cmd);  // "kelo NAME OPERANDS [OPTIONS]"
+std::string commandHelp(const Command &cmd);   // kelo NAME --help
+std::string overview();                        // kelo --help
+
+// Parses args against cmd's options; a usage problem when they do not fit.
+Problem parseArgs(const Command &cmd, const std::vector<std::string> &words, Args &args);
+
+// kelo's whole run on its arguments (after the program name): prints what
+// the command prints and any problem, and returns the exit code.
+int32_t keloMain(const std::vector<std::string> &words);
+
+/* The commands: dump.cpp, check.cpp, apply.cpp, blend.cpp, svg.cpp,
+   obj_cmd.cpp */
+
+Problem cmdDump(const Args &args);
+Problem cmdCheck(const Args &args);
+Problem cmdApply(const Args &args);
+Problem cmdBlend(const Args &args);
+Problem cmdSvg(const Args &args);
+Problem cmdImport(const Args &args);
+Problem cmdExport(const Args &args);
 
 /* blend.cpp -- the blending rule */
 
+// The blended value of one 16-bit model value: base + round(sum), halves
+// away from zero, clamped to -32768..32767.
 int16_t blendValue(int16_t base, double sum);
 
 #endif

@@ -1,70 +1,113 @@
-// obj_write.cpp -- a mesh as OBJ text: one group per object, positions in
+// obj_write.cpp -- a model as OBJ text: one group per object, positions in
 // the units of its scale, unit normals, texture coordinates and faces
 #include "obj.h"
 
-#include <cinttypes>
+// A scale word of 0 says nothing about units; it is read as 1.
+static uint32_t scaleOf(uint32_t word)
+{
+    return word ? word : SCALE_ONE;
+}
+
+// Every primitive of the model is in kelo's packet layout (two words per
+// corner) with its vertex and normal indices inside its object; otherwise a
+// problem at the first that is not.  The faces to write may not outnumber
+// the model's bytes, which only objects sharing primitive areas make them do.
+static Problem exportable(const Model &m)
+{
+    uint64_t faces = 0;
+    for (const KgxObject &ob : m.obj)
+        faces += ob.nPrim;
+    if (faces > m.image.size())
+        return problemIn(KELO_BAD_MODEL, m.name,
+                         format("its objects would make %llu faces from %zu bytes; kelo export "
+                                "writes at most one face per byte of the model",
+                                (unsigned long long)faces, m.image.size()));
+    for (uint32_t k = 0; k < m.obj.size(); k++) {
+        const KgxObject &ob = m.obj[k];
+        for (uint32_t j = 0; j < ob.nPrim; j++) {
+            uint32_t at = m.primitiveAt(k, j), head = m.word(at), n = primCorners(head);
+            const char *why = primPacketWords(head) != 2 * n ? "its packet is not two words per corner"
+                                                             : nullptr;
+            for (uint32_t c = 0; !why && c < n; c++)
+                if (cornerIndex(m.word(at + PRIM_HEAD + 4 * c)) >= ob.nVert)
+                    why = "a vertex index is out of range";
+                else if (cornerIndex(m.word(at + PRIM_HEAD + 4 * (n + c))) >= ob.nNorm)
+                    why = "a normal index is out of range";
+            if (why)
+                return problemAt(KELO_BAD_MODEL, m.name, at,
+                                 format("object %lu primitive %lu: %s", (unsigned long)k,
+                                        (unsigned long)j, why));
+        }
+    }
+    return {};
+}
 
 /*
- * Writes m as OBJ text to fp.  The mesh's primitives must be in kelo's
- * packet layout with indices inside their object (the export command checks
- * both).  Numbers are written with seven significant digits: enough for
- * import at the same scale to round every value back to the integer it came
- * from (a position is at most 32768 steps, so its relative error of 5e-7
- * stays far below half a step).  Returns 1, or 0 when a write failed.
+ * Numbers are written with seven significant digits: enough for import at
+ * the same scale to round every value back to the integer it came from (a
+ * position is at most 32768 steps, so its relative error of 5e-7 stays far
+ * below half a step).  An array that several objects share is written once,
+ * with the first of them; the others' faces refer to it.
  */
-int32_t objWrite(const Mesh *m, FILE *fp)
+Problem objExport(const Model &m, std::string &text)
 {
+    if (Problem p = exportable(m))
+        return p;
     bool oneScale = true;
-    for (const MeshObject &o : m->obj)
-        oneScale = oneScale && o.scale == m->obj[0].scale;
-    char scale[32];
-    fprintf(fp, "# %s as written by kelo export\n", m->name.c_str());
-    if (oneScale && !m->obj.empty()) {
-        scaleText(m->obj[0].scale, scale, sizeof scale);
-        fprintf(fp, "# scale %s: kelo import --scale %s gives the same model\n", scale, scale);
+    for (const KgxObject &ob : m.obj)
+        oneScale = oneScale && scaleOf(ob.scale) == scaleOf(m.obj[0].scale);
+    text = format("# %s as written by kelo export\n", m.name.c_str());
+    if (oneScale && !m.obj.empty()) {
+        std::string s = scaleText(scaleOf(m.obj[0].scale));
+        text += format("# scale %s: kelo import --scale %s gives the same model\n", s.c_str(), s.c_str());
     }
-    // Texture coordinates are written once per distinct U, V pair, when the
-    // first face that uses the pair comes up; vtOf holds their OBJ numbers.
-    std::vector<uint32_t> vtOf(65536, 0);
-    uint32_t nVt = 0, vBase = 0, nBase = 0;
-    for (size_t k = 0; k < m->obj.size(); k++) {
-        const MeshObject &o = m->obj[k];
-        double unit = (double)SCALE_ONE / o.scale;
-        scaleText(o.scale, scale, sizeof scale);
-        fprintf(fp, "g object%zu\n# %zu vertices, %zu normals, %zu primitives, scale %s\n", k,
-                o.vert.size() / 4, o.norm.size() / 4, o.head.size(), scale);
-        for (size_t i = 0; i < o.vert.size(); i += 4)
-            fprintf(fp, "v %.7g %.7g %.7g\n", o.vert[i] * unit, o.vert[i + 1] * unit,
-                    o.vert[i + 2] * unit);
-        for (size_t i = 0; i < o.norm.size(); i += 4)
-            fprintf(fp, "vn %.7g %.7g %.7g\n", o.norm[i] / 4096.0, o.norm[i + 1] / 4096.0,
-                    o.norm[i + 2] / 4096.0);
-        size_t at = 0;
-        for (uint32_t head : o.head) {
-            uint32_t n = primCorners(head);
-            for (uint32_t c = 0; c < n && (head >> 24 & PRIM_TEXTURED); c++) {
-                uint32_t uv = o.packet[at + c] >> 16;
-                if (!vtOf[uv]) {
-                    vtOf[uv] = ++nVt;
-                    fprintf(fp, "vt %.7g %.7g\n", (uv >> 8) / 255.0, (uv & 0xFF) / 255.0);
-                }
+    // OBJ numbers of the first element of each distinct array, 0 until it is
+    // written, and of each texture coordinate, written when the first face
+    // that uses its U, V pair comes up.
+    std::vector<uint32_t> vertFirst(m.vertArrays.size(), 0), normFirst(m.normArrays.size(), 0);
+    std::vector<uint32_t> vtOf((size_t)256 * 256, 0);
+    uint32_t nV = 0, nVn = 0, nVt = 0;
+    for (uint32_t k = 0; k < m.obj.size(); k++) {
+        const KgxObject &ob = m.obj[k];
+        double unit = (double)SCALE_ONE / scaleOf(ob.scale);
+        text += format("g object%lu\n# %lu vertices, %lu normals, %lu primitives, scale %s\n",
+                       (unsigned long)k, (unsigned long)ob.nVert, (unsigned long)ob.nNorm,
+                       (unsigned long)ob.nPrim, scaleText(scaleOf(ob.scale)).c_str());
+        if (!vertFirst[ob.vertArray]) {
+            vertFirst[ob.vertArray] = nV + 1;
+            for (uint32_t j = 0; j < ob.nVert; j++, nV++) {
+                uint32_t at = m.vertexAt(k, j);
+                text += format("v %.7g %.7g %.7g\n", m.value(at) * unit, m.value(at + 2) * unit,
+                               m.value(at + 4) * unit);
             }
-            fputs("f", fp);
-            for (uint32_t c = 0; c < n; c++) {
-                uint32_t v = vBase + (o.packet[at + c] & 0xFFFF) + 1;
-                uint32_t vn = nBase + (o.packet[at + n + c] & 0xFFFF) + 1;
-                if (head >> 24 & PRIM_TEXTURED)
-                    fprintf(fp, " %" PRIu32 "/%" PRIu32 "/%" PRIu32, v, vtOf[o.packet[at + c] >> 16],
-                            vn);
-                else
-                    fprintf(fp, " %" PRIu32 "//%" PRIu32, v, vn);
-            }
-            fputs("\n", fp);
-            at += 2 * (size_t)n;
         }
-        vBase += (uint32_t)(o.vert.size() / 4);
-        nBase += (uint32_t)(o.norm.size() / 4);
+        if (!normFirst[ob.normArray]) {
+            normFirst[ob.normArray] = nVn + 1;
+            for (uint32_t j = 0; j < ob.nNorm; j++, nVn++) {
+                uint32_t at = m.normalAt(k, j);
+                text += format("vn %.7g %.7g %.7g\n", m.value(at) / NORMAL_ONE,
+                               m.value(at + 2) / NORMAL_ONE, m.value(at + 4) / NORMAL_ONE);
+            }
+        }
+        for (uint32_t j = 0; j < ob.nPrim; j++) {
+            uint32_t at = m.primitiveAt(k, j) + PRIM_HEAD, n = primCorners(m.word(at - PRIM_HEAD));
+            bool textured = primMode(m.word(at - PRIM_HEAD)) & MODE_TEXTURED;
+            std::string face = "f";
+            for (uint32_t c = 0; c < n; c++) {
+                uint32_t corner = m.word(at + 4 * c), normal = m.word(at + 4 * (n + c));
+                uint32_t v = vertFirst[ob.vertArray] + cornerIndex(corner);
+                uint32_t vn = normFirst[ob.normArray] + cornerIndex(normal);
+                uint32_t &vt = vtOf[cornerU(corner) * 256 + cornerV(corner)];
+                if (textured && !vt) {
+                    vt = ++nVt;
+                    text += format("vt %.7g %.7g\n", cornerU(corner) / 255.0, cornerV(corner) / 255.0);
+                }
+                face += textured ? format(" %lu/%lu/%lu", (unsigned long)v, (unsigned long)vt,
+                                          (unsigned long)vn)
+                                 : format(" %lu//%lu", (unsigned long)v, (unsigned long)vn);
+            }
+            text += face + "\n";
+        }
     }
-    fflush(fp);
-    return !ferror(fp);
+    return {};
 }

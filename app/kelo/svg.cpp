@@ -3,74 +3,35 @@
 #include "kelo.h"
 
 #include <cmath>
-#include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 
 constexpr double SVG_WIDTH = 800, SVG_HEIGHT = 600;
 constexpr double SVG_MARGIN = 30;
 constexpr double LEGEND_HEIGHT = 96;  // band at the top kept free for the legend
+constexpr size_t POSITION_BYTES = 3 * sizeof(int16_t);  // x, y, z: the fourth value is no move
 
-// The three views: which vertex values run across and up the picture, and
-// whether a value grows to the right/upwards (+1) or the other way (-1).
-enum View { VIEW_FRONT, VIEW_TOP, VIEW_SIDE, VIEWS };
-static const char *const viewName[VIEWS] = {"front", "top", "side"};
-static const char *const viewAxes[VIEWS] = {"x right, y up", "x right, z down",
-                                            "z right, y up"};
-static const int32_t viewAcross[VIEWS] = {0, 0, 2};
-static const int32_t viewUp[VIEWS] = {1, 2, 1};
-static const double viewUpSign[VIEWS] = {1, -1, 1};
-
-// The picture being written, and its mapping from model to picture units.
-static FileHandle *svgOut;
-static View svgView;
-static double minAcross, minUp, svgScale, offsetX, offsetY;
-
-// Writes formatted text to the picture and keeps the handle's position.
-static void svgPut(const char *format, ...) __attribute__((format(printf, 1, 2)));
-static void svgPut(const char *format, ...)
-{
-    va_list ap;
-    va_start(ap, format);
-    int n = vfprintf(svgOut->fp, format, ap);
-    va_end(ap);
-    if (n < 0)
-        errReport(WRIT_ERR, fileCode + 7, svgOut->name, (long)svgOut->pos);
-    posAdvance(svgOut, (uint32_t)n);
-}
-
-// Writes s with the characters XML gives a meaning escaped.
-static void svgText(const char *s)
-{
-    for (; *s; s++) {
-        switch (*s) {
-        case '&': svgPut("&amp;"); break;
-        case '<': svgPut("&lt;"); break;
-        case '>': svgPut("&gt;"); break;
-        case '"': svgPut("&quot;"); break;
-        default: svgPut("%c", *s);
-        }
-    }
-}
-
-static double pictureX(double across)
-{
-    return offsetX + (across - minAcross) * svgScale;
-}
-
-static double pictureY(double up)
-{
-    return offsetY - (up * viewUpSign[svgView] - minUp) * svgScale;
-}
+// A view: which vertex values run across and up the picture, and whether a
+// value grows upwards (+1) or downwards (-1).
+struct View {
+    const char *name, *axes;
+    int32_t across, up;
+    double upSign;
+};
+static const View VIEWS[] = {
+    {"front", "x right, y up", 0, 1, 1},
+    {"top", "x right, z down", 0, 2, -1},
+    {"side", "z right, y up", 2, 1, 1},
+};
 
 // A point in model units: x, y, z.
 struct Point {
     double v[3];
 };
 
-static Point vertexPoint(const unsigned char *p)
+static Point vertexPoint(const std::vector<unsigned char> &image, uint32_t at)
 {
-    return {{(double)getLE16(p), (double)getLE16(p + 2), (double)getLE16(p + 4)}};
+    return {{(double)loadLE16(&image[at]), (double)loadLE16(&image[at + 2]),
+             (double)loadLE16(&image[at + 4])}};
 }
 
 // One move of the variant: from the base's position to the variant's.
@@ -79,226 +40,175 @@ struct Move {
     double distance;
 };
 
-// Sets the scale and offsets so that every point given fits the drawing
-// area below the legend band, centred, with equal units on both axes.
-static void fitView(const Point *points, uint32_t n)
-{
-    double lo[2] = {0, 0}, hi[2] = {0, 0};
-    for (uint32_t i = 0; i < n; i++) {
-        double a = points[i].v[viewAcross[svgView]];
-        double u = points[i].v[viewUp[svgView]] * viewUpSign[svgView];
-        if (i == 0 || a < lo[0]) lo[0] = a;
-        if (i == 0 || a > hi[0]) hi[0] = a;
-        if (i == 0 || u < lo[1]) lo[1] = u;
-        if (i == 0 || u > hi[1]) hi[1] = u;
+// The mapping from model units to picture units: equal units on both axes,
+// every point given inside the drawing area below the legend band, centred.
+struct Picture {
+    const View &view;
+    double minAcross = 0, minUp = 0, scale = 1, offsetX = 0, offsetY = 0;
+
+    Picture(const View &v, const std::vector<Point> &points) : view(v)
+    {
+        double lo[2] = {0, 0}, hi[2] = {0, 0};
+        for (size_t i = 0; i < points.size(); i++) {
+            double a = points[i].v[view.across], u = points[i].v[view.up] * view.upSign;
+            lo[0] = i == 0 ? a : std::fmin(lo[0], a);
+            hi[0] = i == 0 ? a : std::fmax(hi[0], a);
+            lo[1] = i == 0 ? u : std::fmin(lo[1], u);
+            hi[1] = i == 0 ? u : std::fmax(hi[1], u);
+        }
+        double width = SVG_WIDTH - 2 * SVG_MARGIN;
+        double height = SVG_HEIGHT - 2 * SVG_MARGIN - LEGEND_HEIGHT;
+        double spanA = hi[0] - lo[0] > 0 ? hi[0] - lo[0] : 1;
+        double spanU = hi[1] - lo[1] > 0 ? hi[1] - lo[1] : 1;
+        scale = std::fmin(width / spanA, height / spanU);
+        minAcross = lo[0];
+        minUp = lo[1];
+        offsetX = SVG_MARGIN + (width - (hi[0] - lo[0]) * scale) / 2;
+        offsetY = SVG_HEIGHT - SVG_MARGIN - (height - (hi[1] - lo[1]) * scale) / 2;
     }
-    double width = SVG_WIDTH - 2 * SVG_MARGIN;
-    double height = SVG_HEIGHT - 2 * SVG_MARGIN - LEGEND_HEIGHT;
-    double spanA = hi[0] - lo[0] > 0 ? hi[0] - lo[0] : 1;
-    double spanU = hi[1] - lo[1] > 0 ? hi[1] - lo[1] : 1;
-    svgScale = std::fmin(width / spanA, height / spanU);
-    minAcross = lo[0];
-    minUp = lo[1];
-    offsetX = SVG_MARGIN + (width - (hi[0] - lo[0]) * svgScale) / 2;
-    offsetY = SVG_HEIGHT - SVG_MARGIN - (height - (hi[1] - lo[1]) * svgScale) / 2;
-}
+    double x(const Point &p) const { return offsetX + (p.v[view.across] - minAcross) * scale; }
+    double y(const Point &p) const
+    {
+        return offsetY - (p.v[view.up] * view.upSign - minUp) * scale;
+    }
+};
 
 // Colour of a move of distance d out of the largest: blue for the
 // smallest, through green and yellow, to red for the largest.
-static void moveColour(double d, double largest, char *out, size_t size)
+static std::string moveColour(double d, double largest)
 {
     double t = largest > 0 ? d / largest : 0;
-    snprintf(out, size, "hsl(%.0f,85%%,45%%)", 230 * (1 - t));
+    return format("hsl(%.0f,85%%,45%%)", 230 * (1 - t));
 }
 
-// Draws an arrow from a to b in picture units, or a ring where a move runs
+// An arrow from the move's start to its end, or a ring where the move runs
 // along the line of sight and its arrow would have no length.
-static void drawArrow(const Move *mv, double largest)
+static std::string arrow(const Picture &pic, const Move &mv, double largest)
 {
-    char colour[40];
-    moveColour(mv->distance, largest, colour, sizeof colour);
-    double x1 = pictureX(mv->from.v[viewAcross[svgView]]);
-    double y1 = pictureY(mv->from.v[viewUp[svgView]]);
-    double x2 = pictureX(mv->to.v[viewAcross[svgView]]);
-    double y2 = pictureY(mv->to.v[viewUp[svgView]]);
+    std::string colour = moveColour(mv.distance, largest);
+    double x1 = pic.x(mv.from), y1 = pic.y(mv.from), x2 = pic.x(mv.to), y2 = pic.y(mv.to);
     double len = std::hypot(x2 - x1, y2 - y1);
-    if (len < 2) {
-        svgPut("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"none\" stroke=\"%s\"/>\n", x1, y1,
-               colour);
-        return;
-    }
+    if (len < 2)
+        return format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"none\" stroke=\"%s\"/>\n", x1,
+                      y1, colour.c_str());
     double ux = (x2 - x1) / len, uy = (y2 - y1) / len;
     double head = std::fmin(8, len / 2);
     double bx = x2 - ux * head, by = y2 - uy * head;
-    svgPut("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>\n", x1, y1, bx,
-           by, colour);
-    svgPut("<polygon points=\"%.1f,%.1f %.1f,%.1f %.1f,%.1f\" fill=\"%s\"/>\n", x2, y2,
-           bx - uy * head / 2, by + ux * head / 2, bx + uy * head / 2, by - ux * head / 2, colour);
+    return format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>\n", x1, y1,
+                  bx, by, colour.c_str()) +
+           format("<polygon points=\"%.1f,%.1f %.1f,%.1f %.1f,%.1f\" fill=\"%s\"/>\n", x2, y2,
+                  bx - uy * head / 2, by + ux * head / 2, bx + uy * head / 2, by - ux * head / 2,
+                  colour.c_str());
 }
 
-// Collects the moves of group g of the vertex file: every element whose x,
-// y or z changes (the fourth value does not move a vertex).  Returns the
-// number of moves, stored in moves (room for every element of the group).
-static uint32_t collectMoves(KgxModel *m, const KeloFile *f, uint32_t g, Move *moves)
+// The moves of one variant group: every vertex of the base's distinct
+// arrays whose x, y or z the group changes (the fourth value does not move
+// a vertex), each drawn once however many objects share it.  The variant's
+// values wrap as apply's do, so an arrow ends where the variant really puts
+// the vertex.
+static Problem collectMoves(const Model &m, const KeloFile &f, uint32_t group,
+                            std::vector<Move> &moves)
 {
-    uint32_t n = 0;
-    for (uint32_t i = f->groupAt[g]; i < f->groupAt[g + 1]; i++) {
-        const KeloRecord *r = &f->rec[i];
-        for (uint32_t e = 0; e < r->count; e++) {
-            const unsigned char *p = modelVertex(m, r->obj, r->first + e);
-            Move *mv = &moves[n];
-            mv->from = vertexPoint(p);
-            bool moved = false;
-            for (int32_t v = 0; v < 3; v++) {
-                int16_t d = keloValue(f, r, e, (uint32_t)v);
-                // The variant's value wraps like apply's, so the arrow ends
-                // where the variant really puts the vertex.
-                mv->to.v[v] = (double)(int16_t)(uint16_t)(getLE16(p + 2 * (size_t)v) + (uint16_t)d);
-                moved |= d != 0;
-            }
-            if (!moved)
+    Changes ch;
+    ch.begin(m.image.size());
+    if (Problem p = groupChanges(m, f, group, ch))
+        return p;
+    std::vector<unsigned char> variant = m.image;
+    applyChanges(m, KIND_VDF, ch, variant);
+    for (const KgxArray &a : m.vertArrays)
+        for (uint32_t j = 0; j < a.count; j++) {
+            uint32_t at = a.at + KGX_ELEMENT * j;
+            if (memcmp(&m.image[at], &variant[at], POSITION_BYTES) == 0)
                 continue;
-            mv->distance = std::sqrt(std::pow(mv->to.v[0] - mv->from.v[0], 2) +
-                                     std::pow(mv->to.v[1] - mv->from.v[1], 2) +
-                                     std::pow(mv->to.v[2] - mv->from.v[2], 2));
-            n++;
+            Move mv = {vertexPoint(m.image, at), vertexPoint(variant, at), 0};
+            mv.distance = std::hypot(mv.to.v[0] - mv.from.v[0], mv.to.v[1] - mv.from.v[1],
+                                     mv.to.v[2] - mv.from.v[2]);
+            moves.push_back(mv);
         }
-    }
-    return n;
+    return {};
 }
 
-static void drawLegend(const KgxModel *m, uint64_t nVert, const KeloFile *f, uint32_t group,
-                       uint32_t nMoves, double largest)
+static std::string legend(const Picture &pic, const Model &m, size_t nVert, const KeloFile *f,
+                          uint32_t group, size_t nMoves, double largest)
 {
-    svgPut("<g font-family=\"sans-serif\" font-size=\"13\" fill=\"#222\">\n");
-    svgPut("<text x=\"%.0f\" y=\"%.0f\" font-size=\"16\" font-weight=\"bold\">", SVG_MARGIN,
-           SVG_MARGIN);
-    svgText(getFileName0(m->name));
-    svgPut("</text>\n<text x=\"%.0f\" y=\"%.0f\">%s view (%s), %lu vertices in %lu objects</text>\n",
-           SVG_MARGIN, SVG_MARGIN + 20, viewName[svgView], viewAxes[svgView],
-           (unsigned long)nVert, (unsigned long)m->nObj);
-    if (f) {
-        svgPut("<text x=\"%.0f\" y=\"%.0f\">variant %lu of ", SVG_MARGIN, SVG_MARGIN + 38,
-               (unsigned long)group);
-        svgText(getFileName0(f->name));
-        svgPut(": %lu vertices moved, largest move %.1f</text>\n", (unsigned long)nMoves, largest);
-        svgPut("<defs><linearGradient id=\"scale\">");
-        for (int32_t s = 0; s <= 4; s++) {
-            char colour[40];
-            moveColour(s, 4, colour, sizeof colour);
-            svgPut("<stop offset=\"%d%%\" stop-color=\"%s\"/>", 25 * s, colour);
-        }
-        svgPut("</linearGradient></defs>\n");
-        svgPut("<rect x=\"%.0f\" y=\"%.0f\" width=\"160\" height=\"10\" fill=\"url(#scale)\"/>\n",
-               SVG_MARGIN, SVG_MARGIN + 48);
-        svgPut("<text x=\"%.0f\" y=\"%.0f\">0</text>\n", SVG_MARGIN, SVG_MARGIN + 72);
-        svgPut("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">%.1f</text>\n", SVG_MARGIN + 160,
-               SVG_MARGIN + 72, largest);
-    } else {
-        svgPut("<text x=\"%.0f\" y=\"%.0f\">no variant drawn</text>\n", SVG_MARGIN,
-               SVG_MARGIN + 38);
-    }
-    svgPut("</g>\n");
+    std::string s = "<g font-family=\"sans-serif\" font-size=\"13\" fill=\"#222\">\n";
+    s += format("<text x=\"%.0f\" y=\"%.0f\" font-size=\"16\" font-weight=\"bold\">", SVG_MARGIN,
+                SVG_MARGIN);
+    s += xmlText(getFileName0(m.name.c_str()));
+    s += format("</text>\n<text x=\"%.0f\" y=\"%.0f\">%s view (%s), %zu vertices in %zu objects</text>\n",
+                SVG_MARGIN, SVG_MARGIN + 20, pic.view.name, pic.view.axes, nVert, m.obj.size());
+    if (!f)
+        return s + format("<text x=\"%.0f\" y=\"%.0f\">no variant drawn</text>\n</g>\n", SVG_MARGIN,
+                          SVG_MARGIN + 38);
+    s += format("<text x=\"%.0f\" y=\"%.0f\">variant %lu of ", SVG_MARGIN, SVG_MARGIN + 38,
+                (unsigned long)group);
+    s += xmlText(getFileName0(f->name.c_str()));
+    s += format(": %zu vertices moved, largest move %.1f</text>\n", nMoves, largest);
+    s += "<defs><linearGradient id=\"scale\">";
+    for (int32_t k = 0; k <= 4; k++)
+        s += format("<stop offset=\"%d%%\" stop-color=\"%s\"/>", 25 * k, moveColour(k, 4).c_str());
+    s += "</linearGradient></defs>\n";
+    s += format("<rect x=\"%.0f\" y=\"%.0f\" width=\"160\" height=\"10\" fill=\"url(#scale)\"/>\n",
+                SVG_MARGIN, SVG_MARGIN + 48);
+    s += format("<text x=\"%.0f\" y=\"%.0f\">0</text>\n", SVG_MARGIN, SVG_MARGIN + 72);
+    s += format("<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">%.1f</text>\n", SVG_MARGIN + 160,
+                SVG_MARGIN + 72, largest);
+    return s + "</g>\n";
 }
 
-// kelo svg BASE [--vdf F [--variant K]] [--view V] -o OUT.  Returns 0 with
-// OUT written; an absent variant group ends the process with KELO_NO_GROUP.
-int32_t cmdSvg(int32_t argc, char **argv)
+// kelo svg BASE [--vdf F [--variant K]] [--view V] -o OUT.  Every vertex of
+// the base's distinct arrays is a dot; with a vertex file, the moves of
+// group K (default 0) are arrows.
+Problem cmdSvg(const Args &args)
 {
-    const char *baseName = nullptr, *outName = nullptr, *vdfName = nullptr;
-    const char *variantWord = nullptr, *viewWord = "front";
-    for (int32_t i = 0; i < argc; i++) {
-        const char *arg = argv[i];
-        if (strcmp(arg, "--vdf") == 0)
-            vdfName = optionValue(CMD_SVG, argc, argv, &i);
-        else if (strcmp(arg, "--variant") == 0)
-            variantWord = optionValue(CMD_SVG, argc, argv, &i);
-        else if (strcmp(arg, "--view") == 0)
-            viewWord = optionValue(CMD_SVG, argc, argv, &i);
-        else if (strcmp(arg, "-o") == 0)
-            outName = optionValue(CMD_SVG, argc, argv, &i);
-        else if (arg[0] == '-' && arg[1])
-            usageError(CMD_SVG, "unknown option %s", arg);
-        else if (baseName)
-            usageError(CMD_SVG, "one base model only (%s)", arg);
-        else
-            baseName = arg;
+    const std::string *vdf = args.value("--vdf"), *variantWord = args.value("--variant");
+    if (variantWord && !vdf)
+        return usageProblem("--variant needs --vdf");
+    uint32_t group = 0;
+    if (variantWord)
+        if (Problem p = variantNumber(*variantWord, group))
+            return p;
+    const View *view = &VIEWS[0];
+    for (const View &v : VIEWS)
+        if (args.has("--view") && *args.value("--view") == v.name)
+            view = &v;
+    Model m;
+    if (Problem p = modelLoad(args.operands[0], m))
+        return p;
+    KeloFile f;
+    std::vector<Move> moves;
+    if (vdf) {
+        if (Problem p = keloLoad(*vdf, KIND_VDF, f))
+            return p;
+        if (group >= f.groups())
+            return problemIn(KELO_NO_GROUP, f.name,
+                             format("has %lu variant groups; there is no variant %lu",
+                                    (unsigned long)f.groups(), (unsigned long)group));
+        if (Problem p = collectMoves(m, f, group, moves))
+            return p;
     }
-    if (!baseName)
-        usageError(CMD_SVG, "no base model named");
-    if (!outName)
-        usageError(CMD_SVG, "-o is required");
-    if (variantWord && !vdfName)
-        usageError(CMD_SVG, "--variant needs --vdf");
-    svgView = VIEWS;
-    for (int32_t v = 0; v < VIEWS; v++)
-        if (strcmp(viewWord, viewName[v]) == 0)
-            svgView = (View)v;
-    if (svgView == VIEWS)
-        usageError(CMD_SVG, "unknown view %s (front, top or side)", viewWord);
-    uint32_t group = variantWord ? variantNumber(CMD_SVG, variantWord) : 0;
-
-    KgxModel *m = &keloModel[0];
-    loadModelOrFail(m, baseName);
-    KeloFile *f = nullptr;
-    uint32_t nElements = 0;
-    if (vdfName) {
-        f = &keloFile[0];
-        loadKeloOrFail(f, vdfName, KIND_VDF);
-        if (group >= f->nGroup)
-            failWith(KELO_NO_GROUP, "%s holds %lu variant groups; there is no variant %lu",
-                     f->name, (unsigned long)f->nGroup, (unsigned long)group);
-        char why[200];
-        for (uint32_t i = f->groupAt[group]; i < f->groupAt[group + 1]; i++) {
-            int32_t at = checkRecord(m, f, &f->rec[i], why, sizeof why);
-            if (at >= 0)
-                failWith(KELO_BAD_FILE, "%s: offset %ld: record %lu: %s", f->name, (long)at,
-                         (unsigned long)i, why);
-            nElements += f->rec[i].count;
-        }
-    }
-    uint64_t nVert = 0;
-    for (uint32_t o = 0; o < m->nObj; o++)
-        nVert += m->obj[o].nVert;
-    // Points for the fit: every base vertex, then every move's end.
-    uint64_t nPoints = nVert + nElements;
-    if (nPoints * sizeof(Point) + nElements * sizeof(Move) > INT32_MAX)
-        failWith(KELO_BAD_MODEL, "%s: too many vertices to draw", m->name);
-    Point *points = (Point *)strAlloc((int32_t)(nPoints * sizeof(Point)), "svg");
-    Move *moves = (Move *)strAlloc((int32_t)(nElements * sizeof(Move)), "svg");
-    uint32_t n = 0;
-    for (uint32_t o = 0; o < m->nObj; o++)
-        for (uint32_t j = 0; j < m->obj[o].nVert; j++)
-            points[n++] = vertexPoint(modelVertex(m, o, j));
-    uint32_t nMoves = f ? collectMoves(m, f, group, moves) : 0;
+    // The fit takes every base vertex, then every move's end.
+    std::vector<Point> points;
+    for (const KgxArray &a : m.vertArrays)
+        for (uint32_t j = 0; j < a.count; j++)
+            points.push_back(vertexPoint(m.image, a.at + KGX_ELEMENT * j));
+    size_t nVert = points.size();
     double largest = 0;
-    for (uint32_t i = 0; i < nMoves; i++) {
-        points[n++] = moves[i].to;
-        largest = std::fmax(largest, moves[i].distance);
+    for (const Move &mv : moves) {
+        points.push_back(mv.to);
+        largest = std::fmax(largest, mv.distance);
     }
-    fitView(points, n);
-
-    svgOut = fileOpen(outName, "w");
-    svgPut("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    svgPut("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
-           "viewBox=\"0 0 %.0f %.0f\">\n",
-           SVG_WIDTH, SVG_HEIGHT, SVG_WIDTH, SVG_HEIGHT);
-    svgPut("<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n");
-    svgPut("<g fill=\"#8a8a8a\">\n");
-    for (uint32_t i = 0; i < nVert; i++)
-        svgPut("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\"/>\n",
-               pictureX(points[i].v[viewAcross[svgView]]), pictureY(points[i].v[viewUp[svgView]]));
-    svgPut("</g>\n<g stroke-width=\"1.5\">\n");
-    for (uint32_t i = 0; i < nMoves; i++)
-        drawArrow(&moves[i], largest);
-    svgPut("</g>\n");
-    drawLegend(m, nVert, f, group, nMoves, largest);
-    svgPut("</svg>\n");
-    if (ferror(svgOut->fp))
-        errReport(WRIT_ERR, fileCode + 7, svgOut->name, (long)svgOut->pos);
-    fileClose(svgOut);
-    svgOut = nullptr;
-    memFree(points);
-    memFree(moves);
-    return KELO_OK;
+    Picture pic(*view, points);
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    s += format("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+                "viewBox=\"0 0 %.0f %.0f\">\n",
+                SVG_WIDTH, SVG_HEIGHT, SVG_WIDTH, SVG_HEIGHT);
+    s += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n<g fill=\"#8a8a8a\">\n";
+    for (size_t i = 0; i < nVert; i++)
+        s += format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\"/>\n", pic.x(points[i]), pic.y(points[i]));
+    s += "</g>\n<g stroke-width=\"1.5\">\n";
+    for (const Move &mv : moves)
+        s += arrow(pic, mv, largest);
+    s += "</g>\n" + legend(pic, m, nVert, vdf ? &f : nullptr, group, moves.size(), largest) + "</svg>\n";
+    return writeOutput(*args.value("-o"), s.data(), s.size());
 }

@@ -1,0 +1,47 @@
+// mesh.h -- quantised meshes that become KGX models: the form every import
+// goes through, whatever text it comes from (mesh.cpp), with the scale and
+// texture-byte conventions that import and export share
+#ifndef KELO_MESH_H
+#define KELO_MESH_H
+
+#include "kelo.h"
+
+// Scales are 16.16 fixed point: a scale word W maps a coordinate x to the
+// integer round(x * W / 65536).  A scale word of 0 is read as 1.
+constexpr uint32_t SCALE_ONE = 65536;
+// A unit normal is stored with length NORMAL_ONE.
+constexpr double NORMAL_ONE = 4096;
+
+struct MeshObject {
+    std::vector<int16_t> vert;        // ELEMENT_VALUES values per vertex
+    std::vector<int16_t> norm;        // ELEMENT_VALUES values per normal
+    std::vector<uint32_t> head;       // one header word per primitive
+    std::vector<uint32_t> packet;     // the packets' words, back to back
+    std::vector<int32_t> primLine;    // text line of each primitive, 0 if none
+    uint32_t scale = SCALE_ONE;
+    std::string group;
+};
+
+struct Mesh {
+    std::string name;  // where it came from, for messages
+    std::vector<MeshObject> obj;
+};
+
+// Corners of a primitive: 4 with MODE_FOUR_CORNERS, else 3.
+uint32_t primCorners(uint32_t head);
+// A texture coordinate as a byte: 0..1 to 0..255; outside, its fraction.
+uint8_t texByte(double t);
+// A coordinate in steps of the scale, or INT32_MIN outside 16 bits.
+int32_t quantise(double x, uint32_t scale);
+// A scale as a decimal number, and the shortest text that reads back as it.
+bool scaleParse(const char *text, uint32_t &scale);
+std::string scaleText(uint32_t scale);
+
+// The same objects, vertex, normal and primitive counts and primitives (but
+// for their texture bytes) as base; KELO_NOT_LIKE naming the first mismatch.
+Problem meshLike(const Mesh &m, const Model &base);
+// The KGX image of the mesh; KELO_BAD_OBJ when it would not fit the format.
+Problem meshImage(const Mesh &m, uint32_t flags, const std::string &out,
+                  std::vector<unsigned char> &image);
+
+#endif

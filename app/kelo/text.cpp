@@ -1,0 +1,81 @@
+// text.cpp -- file names in JSON and XML output, always well formed
+#include "kelo.h"
+
+// The Unicode replacement character, U+FFFD, in UTF-8.
+static const char REPLACEMENT[] = "\xEF\xBF\xBD";
+
+// Length of the UTF-8 sequence at s[i] that JSON and XML can both carry: a
+// shortest-form encoding of a scalar value that is not a surrogate or one of
+// the noncharacters U+FFFE and U+FFFF.  Returns 0 when there is none.
+static size_t sequenceAt(std::string_view s, size_t i)
+{
+    unsigned char c = (unsigned char)s[i];
+    if (c < 0x80)
+        return 1;
+    size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    if (n == 0 || c > 0xF4 || i + n > s.size())
+        return 0;
+    uint32_t v = c & (0x7F >> n);
+    for (size_t k = 1; k < n; k++) {
+        unsigned char t = (unsigned char)s[i + k];
+        if ((t & 0xC0) != 0x80)
+            return 0;
+        v = v << 6 | (t & 0x3F);
+    }
+    static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (v < least[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) || v == 0xFFFE ||
+        v == 0xFFFF)
+        return 0;
+    return n;
+}
+
+// Calls put for each character of s: a whole valid sequence, or nullptr for
+// a byte that begins none (to be replaced).
+template <typename Put>
+static void eachCharacter(std::string_view s, Put put)
+{
+    for (size_t i = 0; i < s.size();) {
+        size_t n = sequenceAt(s, i);
+        put(n ? s.substr(i, n) : std::string_view());
+        i += n ? n : 1;
+    }
+}
+
+std::string jsonString(std::string_view s)
+{
+    std::string out = "\"";
+    eachCharacter(s, [&](std::string_view ch) {
+        if (ch.empty())
+            out += REPLACEMENT;
+        else if (ch[0] == '"' || ch[0] == '\\')
+            out += std::string("\\") + ch[0];
+        else if ((unsigned char)ch[0] < 0x20)
+            out += format("\\u%04x", (unsigned)ch[0]);
+        else
+            out += ch;
+    });
+    return out + "\"";
+}
+
+std::string xmlText(std::string_view s)
+{
+    std::string out;
+    eachCharacter(s, [&](std::string_view ch) {
+        unsigned char c = ch.empty() ? 0 : (unsigned char)ch[0];
+        // XML 1.0 has no control characters but tab, line feed and carriage
+        // return, not even as references.
+        if (ch.empty() || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'))
+            out += REPLACEMENT;
+        else if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += ch;
+    });
+    return out;
+}
