@@ -97,9 +97,6 @@ static void notedRelease(void)
 // the process with 12 when the table cannot grow.
 void guardNote(FileHandle *fh, const char *name)
 {
-    struct stat st;
-    if (fstat(fileno(fh->fp), &st) != 0)
-        return;
     if (nNoted == notedRoom) {
         size_t bytes = (size_t)notedRoom * 2 * sizeof *noted;
         auto *bigger = (NotedInput *)malloc(bytes);
@@ -113,7 +110,14 @@ void guardNote(FileHandle *fh, const char *name)
         noted = bigger;
         notedRoom *= 2;
     }
-    noted[nNoted++] = {st.st_dev, st.st_ino, name};
+    struct stat st;
+    if (fstat(fileno(fh->fp), &st) == 0)
+        noted[nNoted++] = {st.st_dev, st.st_ino, name};
+}
+
+static void refuse(ErrKey key, const char *output, const char *input)
+{
+    errReport(key, GUARD_CODE, output, input);
 }
 
 // Compares one variant with the outputs under every name the extension
@@ -136,23 +140,22 @@ static void guardVariant(const char *name, const FileId *outIds, char *const *ou
         FileId id = fileIdOf(tried);
         for (int32_t k = 0; k < nOut; k++)
             if (sameFile(&outIds[k], &id))
-                errReport(id.exists ? SAME_FILE_ERR : READ_BACK_ERR, GUARD_CODE, outputs[k], tried);
+                refuse(id.exists ? SAME_FILE_ERR : READ_BACK_ERR, outputs[k], tried);
     }
 }
 
 // Ends the process with GUARD_CODE, naming the output and the input, when
-// one of the outputs is a noted input or a name some variant may be opened
-// by; nothing has been created then.  Forgets the noted inputs.
+// one of the nOut (at most OUTPUTS) outputs is a noted input or a name some
+// variant may be opened by; nothing has been created then.  Forgets the
+// noted inputs.
 void guardOutputs(char *const *outputs, int32_t nOut, char *const *variants, int32_t nVariants)
 {
     FileId outIds[OUTPUTS];
-    if (nOut > OUTPUTS)
-        nOut = OUTPUTS;
     for (int32_t k = 0; k < nOut; k++) {
         outIds[k] = fileIdOf(outputs[k]);
         for (int32_t i = 0; i < nNoted && outIds[k].exists; i++)
             if (outIds[k].dev == noted[i].dev && outIds[k].ino == noted[i].ino)
-                errReport(SAME_FILE_ERR, GUARD_CODE, outputs[k], noted[i].name);
+                refuse(SAME_FILE_ERR, outputs[k], noted[i].name);
     }
     for (int32_t v = 0; v < nVariants; v++)
         guardVariant(variants[v], outIds, outputs, nOut);

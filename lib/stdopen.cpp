@@ -15,13 +15,10 @@ bool stdDescriptorsOpen(void)
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        // The lowest free descriptor is taken, and every lower one is open.
-        int got = open("/dev/null", O_RDWR);
-        if (got != fd) {
-            if (got >= 0)
-                close(got);
+        // The lowest free descriptor is taken, and every lower one is open,
+        // so the open gets fd or fails.
+        if (open("/dev/null", O_RDWR) != fd)
             return false;
-        }
     }
     return true;
 }
