@@ -13,6 +13,8 @@
 //     and VALUES per zero element inside the run (one put per value).
 // A differing element is never all zeros, so the two kinds of element can be
 // told apart from the file alone.
+#include "kgx.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,12 +22,13 @@
 #include <string>
 #include <vector>
 
+// Reads the next little-endian word; false at the end of the file.
 static bool word(FILE *fp, uint32_t *w)
 {
     unsigned char b[4];
-    if (fread(b, 1, 4, fp) != 4)
+    if (fread(b, 1, sizeof b, fp) != sizeof b)
         return false;
-    *w = (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
+    *w = loadLE32(b);
     return true;
 }
 
@@ -54,14 +57,16 @@ int main(int argc, char **argv)
         puts += 1 + (records != variants);
         std::vector<unsigned char> elem(elemBytes);
         const std::vector<unsigned char> zero(elemBytes, 0);
-        uint32_t head[3];
+        uint32_t head[REC_WORDS];
         for (uint32_t r = 0; r < records; r++) {
-            if (!word(fp, &head[0]) || !word(fp, &head[1]) || !word(fp, &head[2])) {
-                fprintf(stderr, "kelocount: %s ends inside record %u\n", name.c_str(), r);
-                return 2;
-            }
-            puts += head[2] ? 4 : 3;
-            for (uint32_t e = 0; e < head[2]; e++) {
+            for (uint32_t &w : head)
+                if (!word(fp, &w)) {
+                    fprintf(stderr, "kelocount: %s ends inside record %u\n", name.c_str(), r);
+                    return 2;
+                }
+            // One put per word of the head, and the patch of a run's count.
+            puts += REC_WORDS + (head[REC_COUNT] ? 1 : 0);
+            for (uint32_t e = 0; e < head[REC_COUNT]; e++) {
                 if (fread(elem.data(), 1, elemBytes, fp) != elemBytes) {
                     fprintf(stderr, "kelocount: %s ends inside record %u\n", name.c_str(), r);
                     return 2;

@@ -8,6 +8,8 @@
 // elements keyblend compares in that run and the number of variants.  The same workload and seed give the same bytes on every machine:
 // values come straight from std::mt19937, whose output sequence is fixed,
 // never through a distribution, whose mapping is left to each library.
+#include "kgx.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,28 +41,9 @@ constexpr Workload WORKLOADS[] = {
 };
 
 constexpr uint32_t PACKET_WORDS = 8;  // 4 texture words, 4 index words
-constexpr uint32_t MODE_TEX4 = 4 | 8;
+constexpr uint32_t MODE_TEX4 = MODE_TEXTURED | MODE_FOUR_CORNERS;
 constexpr uint32_t MODE_PLAIN = 0;
-
-std::vector<unsigned char> bytes;
-
-void put32(uint32_t v)
-{
-    for (int s = 0; s < 32; s += 8)
-        bytes.push_back((unsigned char)(v >> s));
-}
-
-void put16(uint16_t v)
-{
-    bytes.push_back((unsigned char)v);
-    bytes.push_back((unsigned char)(v >> 8));
-}
-
-void set32(size_t at, uint32_t v)
-{
-    for (int s = 0; s < 32; s += 8)
-        bytes[at + s / 8] = (unsigned char)(v >> s);
-}
+constexpr uint32_t FLAGS = 0x00010002;  // the same in every file
 
 // Which elements of an array of n differ from the base in one variant.
 std::vector<bool> changedSet(const Workload &w, uint32_t n, std::mt19937 &rng)
@@ -97,67 +80,64 @@ uint16_t step(std::mt19937 &rng)
     return (uint16_t)(1 + rng() % 0xFFFF);
 }
 
-// Appends an array of n four-value elements: the base's values, with the
-// changed elements moved in one of their four values.
-void elements(uint32_t n, uint32_t salt, const std::vector<bool> *changed, std::mt19937 &rng)
+// An array of n elements: the base's values, with the changed elements
+// moved in one of their values.
+std::vector<int16_t> elements(uint32_t n, uint32_t salt, const std::vector<bool> *changed,
+                              std::mt19937 &rng)
 {
+    std::vector<int16_t> values;
     for (uint32_t i = 0; i < n; i++) {
-        uint16_t v[4];
-        for (uint32_t c = 0; c < 4; c++)
+        uint16_t v[ELEMENT_VALUES];
+        for (uint32_t c = 0; c < ELEMENT_VALUES; c++)
             v[c] = (uint16_t)((i * 2654435761u + salt * 40503u + c * 977u) >> 7);
         if (changed && (*changed)[i])
-            v[rng() % 4] += step(rng);
+            v[rng() % ELEMENT_VALUES] += step(rng);
         for (uint16_t x : v)
-            put16(x);
+            values.push_back((int16_t)x);
     }
+    return values;
 }
 
+// Sets the object's n primitives, each with a packet of PACKET_WORDS words.
 void primitives(const Workload &w, uint32_t n, uint32_t salt, const std::vector<bool> *changed,
-                std::mt19937 &rng)
+                std::mt19937 &rng, KgxObjectArrays &ob)
 {
-    uint32_t header = (w.textured ? MODE_TEX4 : MODE_PLAIN) << 24 | PACKET_WORDS << 8 | 0x03;
+    // 0x03: free bits, which only the header comparison looks at.
+    const uint32_t header = primHeader(w.textured ? MODE_TEX4 : MODE_PLAIN, PACKET_WORDS, 0x03);
     for (uint32_t i = 0; i < n; i++) {
-        put32(header);
+        ob.primHeaders.push_back(header);
         unsigned char packet[PACKET_WORDS * 4];
         for (uint32_t b = 0; b < sizeof packet; b++)
             packet[b] = (unsigned char)((i * 131u + salt * 7u + b * 29u) >> 2);
         if (changed && (*changed)[i]) {
-            // One of the bytes a texture element compares: 2 or 3 of words 0-3.
-            uint32_t at = 4 * (rng() % 4) + 2 + rng() % 2;
+            // One of the bytes a texture element compares: the lower (value
+            // 2k + 1) or the upper (value 2k) of word k.
+            uint32_t k = rng() % texWords(MODE_TEX4);
+            uint32_t at = texByteAt(2 * k + 1 - rng() % 2);
             packet[at] = (unsigned char)(packet[at] + 1 + rng() % 255);
         }
-        bytes.insert(bytes.end(), packet, packet + sizeof packet);
+        ob.packets.insert(ob.packets.end(), packet, packet + sizeof packet);
     }
 }
 
 // Builds one model; variant 0 is the base, which changes nothing.
-void model(const Workload &w, uint32_t variant, std::mt19937 &rng)
+std::vector<unsigned char> model(const Workload &w, uint32_t variant, std::mt19937 &rng)
 {
-    bytes.clear();
-    put32(0x58474B41);  // first byte 0x41 marks a model
-    put32(0x00010002);  // flags, the same in every file
-    put32(w.objects);
-    size_t table = bytes.size();
-    bytes.resize(table + 28 * (size_t)w.objects);
+    std::vector<KgxObjectArrays> objects(w.objects);
     for (uint32_t o = 0; o < w.objects; o++) {
-        size_t entry = table + 28 * (size_t)o;
+        KgxObjectArrays &ob = objects[o];
         std::vector<bool> vc, nc, pc;
         if (variant) {
             vc = changedSet(w, w.vertices, rng);
             nc = changedSet(w, w.normals, rng);
             pc = changedSet(w, w.prims, rng);
         }
-        set32(entry + 0, (uint32_t)(bytes.size() - table));
-        set32(entry + 4, w.vertices);
-        elements(w.vertices, o, variant ? &vc : nullptr, rng);
-        set32(entry + 8, (uint32_t)(bytes.size() - table));
-        set32(entry + 12, w.normals);
-        elements(w.normals, o + 1000, variant ? &nc : nullptr, rng);
-        set32(entry + 16, (uint32_t)(bytes.size() - table));
-        set32(entry + 20, w.prims);
-        primitives(w, w.prims, o, variant ? &pc : nullptr, rng);
-        set32(entry + 24, 4096 + o);
+        ob.vert = elements(w.vertices, o, variant ? &vc : nullptr, rng);
+        ob.norm = elements(w.normals, o + 1000, variant ? &nc : nullptr, rng);
+        primitives(w, w.prims, o, variant ? &pc : nullptr, rng, ob);
+        ob.scale = 4096 + o;
     }
+    return kgxBuild(FLAGS, objects);
 }
 
 }  // namespace
@@ -179,7 +159,7 @@ int main(int argc, char **argv)
     uint32_t seed = argc > 3 ? (uint32_t)strtoul(argv[3], nullptr, 10) : 1;
     std::mt19937 rng(seed * 977u + (uint32_t)w->id);
     for (uint32_t v = 0; v <= w->variants; v++) {
-        model(*w, v, rng);
+        std::vector<unsigned char> bytes = model(*w, v, rng);
         char name[32];
         if (v == 0)
             snprintf(name, sizeof name, "base.kgx");

@@ -6,6 +6,7 @@
 // benchmarks write to /dev/null: each put is still one flushed write call,
 // so they show what a put costs beside the write it must make.
 #include "defs.h"
+#include "kgx.h"
 
 #include <benchmark/benchmark.h>
 
@@ -44,27 +45,14 @@ void writeFile(const std::string &path, const std::vector<unsigned char> &bytes)
         abort();
 }
 
-void put32(std::vector<unsigned char> &b, uint32_t v)
-{
-    for (int s = 0; s < 32; s += 8)
-        b.push_back((unsigned char)(v >> s));
-}
-
 // A model of one object with ELEMENTS vertices and no normals or primitives.
 std::vector<unsigned char> oneObjectModel()
 {
-    std::vector<unsigned char> b;
-    put32(b, 0x41);
-    put32(b, 0);
-    put32(b, 1);
-    const uint32_t entry[7] = {28, ELEMENTS, 28 + 8 * ELEMENTS, 0, 28 + 8 * ELEMENTS, 0, 1};
-    for (uint32_t w : entry)
-        put32(b, w);
-    for (uint32_t i = 0; i < 4 * ELEMENTS; i++) {
-        b.push_back((unsigned char)(i * 7));
-        b.push_back((unsigned char)(i >> 3));
-    }
-    return b;
+    KgxObjectArrays ob;
+    for (uint32_t i = 0; i < ELEMENT_VALUES * ELEMENTS; i++)
+        ob.vert.push_back((int16_t)(i * 7));
+    ob.scale = 1;
+    return kgxBuild(0, {ob});
 }
 
 // A file of raw bytes to read values from, rewound whenever it runs out.

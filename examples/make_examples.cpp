@@ -9,76 +9,62 @@
 // normals.kgx  the pyramid's normals tilted
 // uv.kgx       the texture coordinates of two cube faces shifted
 //
-// A primitive's packet holds one word per corner: the vertex index in the
-// low 16 bits, V in byte 2 and U in byte 3, the two bytes keyblend compares.
+// A primitive's packet holds one corner word per corner (cornerWord in
+// kgx.h): the vertex index with the U and V bytes that keyblend compares.
+#include "kgx.h"
+
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
+namespace {
+
+struct Corner {
+    uint16_t vertex;
+    uint8_t u, v;
+};
+
 struct Prim {
-    uint32_t mode;  // 4: textured, 8: four corners
-    int corners;
-    uint16_t vertex[4];
-    uint8_t u[4], v[4];
+    uint32_t mode;
+    std::vector<Corner> corners;
 };
 
 struct Object {
-    std::vector<int16_t> vert;  // four values per vertex
-    std::vector<int16_t> norm;  // four values per normal
+    std::vector<int16_t> vert;  // ELEMENT_VALUES values per vertex
+    std::vector<int16_t> norm;  // and per normal
     std::vector<Prim> prim;
 };
 
-static void put32(std::vector<uint8_t> &out, uint32_t w)
+enum Axis { X, Y, Z };
+
+// Value axis of element i in an array of vertices or normals.
+int16_t &value(std::vector<int16_t> &elements, int i, Axis axis)
 {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back((uint8_t)(w >> shift));
+    return elements[ELEMENT_VALUES * (size_t)i + axis];
 }
 
-static void put16s(std::vector<uint8_t> &out, const std::vector<int16_t> &values)
+constexpr uint32_t SCALE = 1000;
+
+KgxObjectArrays arrays(const Object &o)
 {
-    for (int16_t v : values) {
-        out.push_back((uint8_t)((uint16_t)v & 0xFF));
-        out.push_back((uint8_t)((uint16_t)v >> 8));
+    KgxObjectArrays a{o.vert, o.norm, {}, {}, SCALE};
+    for (const Prim &p : o.prim) {
+        a.primHeaders.push_back(primHeader(p.mode, (uint32_t)p.corners.size()));
+        for (const Corner &c : p.corners) {
+            size_t at = a.packets.size();
+            a.packets.resize(at + 4);
+            storeLE32(&a.packets[at], cornerWord(c.vertex, c.u, c.v));
+        }
     }
+    return a;
 }
 
-static std::vector<uint8_t> primBytes(const std::vector<Prim> &prims)
+bool writeModel(const char *dir, const char *name, const std::vector<Object> &objs)
 {
-    std::vector<uint8_t> out;
-    for (const Prim &p : prims) {
-        put32(out, p.mode << 24 | (uint32_t)p.corners << 8);
-        for (int c = 0; c < p.corners; c++)
-            put32(out, p.vertex[c] | (uint32_t)p.v[c] << 16 | (uint32_t)p.u[c] << 24);
-    }
-    return out;
-}
-
-// Lays a model out as header, object table, then each object's vertex,
-// normal and primitive arrays; tops count from the start of the table.
-static bool writeModel(const char *dir, const char *name, const std::vector<Object> &objs)
-{
-    std::vector<uint8_t> table, data;
-    uint32_t dataTop = 28 * (uint32_t)objs.size();
-    for (const Object &o : objs) {
-        uint32_t vertTop = dataTop + (uint32_t)data.size();
-        put16s(data, o.vert);
-        uint32_t normTop = dataTop + (uint32_t)data.size();
-        put16s(data, o.norm);
-        uint32_t primTop = dataTop + (uint32_t)data.size();
-        std::vector<uint8_t> prims = primBytes(o.prim);
-        data.insert(data.end(), prims.begin(), prims.end());
-        for (uint32_t w : {vertTop, (uint32_t)o.vert.size() / 4, normTop,
-                           (uint32_t)o.norm.size() / 4, primTop, (uint32_t)o.prim.size(), 1000u})
-            put32(table, w);
-    }
-    std::vector<uint8_t> file;
-    put32(file, 0x41);
-    put32(file, 0);
-    put32(file, (uint32_t)objs.size());
-    file.insert(file.end(), table.begin(), table.end());
-    file.insert(file.end(), data.begin(), data.end());
-
+    std::vector<KgxObjectArrays> objects;
+    for (const Object &o : objs)
+        objects.push_back(arrays(o));
+    std::vector<unsigned char> file = kgxBuild(0, objects);
     char path[4096];
     snprintf(path, sizeof path, "%s/%s", dir, name);
     FILE *fp = fopen(path, "wb");
@@ -89,17 +75,17 @@ static bool writeModel(const char *dir, const char *name, const std::vector<Obje
     return true;
 }
 
-static Prim quad(uint16_t a, uint16_t b, uint16_t c, uint16_t d)
+Prim quad(uint16_t a, uint16_t b, uint16_t c, uint16_t d)
 {
-    return {12, 4, {a, b, c, d}, {0, 255, 255, 0}, {0, 0, 255, 255}};
+    return {MODE_TEXTURED | MODE_FOUR_CORNERS, {{a, 0, 0}, {b, 255, 0}, {c, 255, 255}, {d, 0, 255}}};
 }
 
-static Prim triangle(uint16_t a, uint16_t b, uint16_t c)
+Prim triangle(uint16_t a, uint16_t b, uint16_t c)
 {
-    return {4, 3, {a, b, c, 0}, {0, 255, 128, 0}, {0, 0, 255, 0}};
+    return {MODE_TEXTURED, {{a, 0, 0}, {b, 255, 0}, {c, 128, 255}}};
 }
 
-static Object cube()
+Object cube()
 {
     Object o;
     for (int i = 0; i < 8; i++) {
@@ -113,7 +99,7 @@ static Object cube()
     return o;
 }
 
-static Object pyramid()
+Object pyramid()
 {
     Object o;
     o.vert = {-800, -800, 2000, 0, 800, -800, 2000, 0, 800, 800, 2000, 0,
@@ -121,10 +107,12 @@ static Object pyramid()
     o.norm = {-2365, -2365, -2365, 0, 2365, -2365, -2365, 0, 2365, 2365, -2365, 0,
               -2365, 2365,  -2365, 0, 0,    0,     4096,  0};
     Prim floor = quad(0, 3, 2, 1);
-    floor.mode = 8;
+    floor.mode = MODE_FOUR_CORNERS;
     o.prim = {triangle(0, 1, 4), triangle(1, 2, 4), triangle(2, 3, 4), triangle(3, 0, 4), floor};
     return o;
 }
+
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -136,19 +124,19 @@ int main(int argc, char **argv)
 
     std::vector<Object> moved = base;
     for (int i = 4; i < 8; i++)
-        moved[0].vert[4 * i + 2] += 500;
-    moved[1].vert[4 * 4 + 0] += 300;
-    moved[1].vert[4 * 4 + 2] += 400;
+        value(moved[0].vert, i, Z) += 500;
+    value(moved[1].vert, 4, X) += 300;
+    value(moved[1].vert, 4, Z) += 400;
 
     std::vector<Object> normals = base;
     for (int i = 0; i < 4; i++)
-        normals[1].norm[4 * i + 2] += 1200;
+        value(normals[1].norm, i, Z) += 1200;
 
     std::vector<Object> uv = base;
     for (int f = 2; f < 4; f++)
-        for (int c = 0; c < 4; c++) {
-            uv[0].prim[f].u[c] += 32;
-            uv[0].prim[f].v[c] -= 16;
+        for (Corner &c : uv[0].prim[f].corners) {
+            c.u += 32;
+            c.v -= 16;
         }
 
     bool ok = writeModel(argv[1], "base.kgx", base) && writeModel(argv[1], "moved.kgx", moved) &&

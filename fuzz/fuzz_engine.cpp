@@ -20,7 +20,9 @@
 // fuzz/corpus/.
 #include "defs.h"
 #include "kgx.h"
-#include "testkit.h"
+#include "kit/model.h"
+
+#include <unistd.h>
 
 #include <csetjmp>
 

@@ -10,7 +10,8 @@
 //
 //   fuzz_keyblend --keyblend BIN --dir DIR --mode models|args|truncate
 //                 [--seed S] [--count N | --seconds T] [--only I] [--keep DIR]
-#include "testkit.h"
+#include "kit/model.h"
+#include "kit/run.h"
 
 #include <chrono>
 #include <climits>

@@ -3,7 +3,7 @@
 // the command line, argument files, model names and their fallbacks, the
 // header check, record counts, vertex, normal and texture runs, verbose and
 // dump lines and damaged models
-#include "testkit.h"
+#include "kit/test.h"
 
 using namespace kit;
 

@@ -1,7 +1,7 @@
 // harden.cpp -- keyblend on hostile input and in a hostile world: the output
 // guard, counts and offsets near 2^32, long names and lists, lost writes,
 // closed streams and memory running out
-#include "testkit.h"
+#include "kit/test.h"
 
 using namespace kit;
 

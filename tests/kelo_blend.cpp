@@ -1,6 +1,6 @@
 // kelo_blend.cpp -- the blending rule, kelo blend on a file, and kelo svg's
 // picture
-#include "testkit.h"
+#include "kit/test.h"
 
 using namespace kit;
 

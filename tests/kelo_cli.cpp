@@ -1,6 +1,6 @@
 // kelo_cli.cpp -- kelo's commands on hand-made files: dump's three forms,
 // check's verdicts and offsets, refused models and the command line
-#include "testkit.h"
+#include "kit/test.h"
 
 using namespace kit;
 

@@ -1,7 +1,7 @@
 // kelo_obj_cli.cpp -- kelo import and export as a user runs them: the
 // pipeline from OBJ through keyblend and kelo apply back to OBJ, round
 // trips, and every refusal with its exact message and exit code
-#include "testkit.h"
+#include "kit/test.h"
 
 using namespace kit;
 

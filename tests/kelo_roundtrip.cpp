@@ -1,6 +1,6 @@
 // kelo_roundtrip.cpp -- applying keyblend's records to the base gives back
 // every variant, on generated sets of every shape
-#include "testkit.h"
+#include "kit/test.h"
 
 using namespace kit;
 

@@ -3,7 +3,7 @@
 // in a scratch directory.  (keyblend's end-to-end tests check every byte the
 // I/O routines read and write, and the positions in end-of-file reports.)
 #include "klib.h"
-#include "testkit.h"
+#include "kit/test.h"
 
 #include <functional>
 

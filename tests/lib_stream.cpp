@@ -3,7 +3,7 @@
 // the order they are closed in, each must read its own file's bytes, across
 // buffer refills and seeks backwards and forwards.
 #include "klib.h"
-#include "testkit.h"
+#include "kit/test.h"
 
 #include <map>
 

@@ -35,7 +35,7 @@ void failWith(int32_t code, const char *format, ...) __attribute__((format(print
 
 /* kelofile.cpp -- difference files held whole, split into records */
 
-enum KeloKind { KIND_VDF, KIND_NDF, KIND_TDF, KINDS, KIND_NONE = KINDS };
+constexpr KeloKind KIND_NONE = KINDS;  // no kind named
 extern const char *const kindName[KINDS];     // "vdf", "ndf", "tdf"
 extern const char *const kindElement[KINDS];  // "vertex", "normal", "primitive"
 extern const uint32_t kindValues[KINDS];      // 16-bit values per element: 4, 4, 8

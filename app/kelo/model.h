@@ -3,21 +3,8 @@
 #ifndef KELO_MODEL_H
 #define KELO_MODEL_H
 
+#include "../kgx.h"
 #include "klib.h"
-
-/* Layout of a KGX model, all values little-endian:
-   0 identifier (low byte KGX_ID), 4 flags, 8 object count, 12 object table
-   of seven words per object (vertex top, vertex count, normal top, normal
-   count, primitive top, primitive count, scale).  The tops count from the
-   start of the object table.  Vertices and normals are four signed 16-bit
-   values each; a primitive is a header word (bits 8-15 the packet length in
-   words, bits 24-31 the mode) followed by its packet. */
-constexpr uint32_t KGX_ID = 0x41;
-constexpr uint32_t KGX_TABLE = 12;       // file offset of the object table
-constexpr uint32_t KGX_ENTRY = 28;       // bytes per object entry
-constexpr uint32_t KGX_ELEMENT = 8;      // bytes per vertex or normal
-constexpr uint32_t MODE_TEXTURED = 4;    // mode bit: the packet holds texture bytes
-constexpr uint32_t MODE_FOUR_CORNERS = 8;  // mode bit: four corners, four texture words
 
 // Little-endian values in a byte image, assembled byte by byte so that the
 // result never depends on the host's byte order or alignment.
