@@ -269,7 +269,7 @@ TEST(Harden, ClosedStandardStreams)
 // as 20 bytes, a copy as its length + 1, a full path as 255), every release
 // counted, the outputs named one by one just before each is opened.
 // Requests of the C library fail too; they end in other documented ways.
-TEST(Harden, AllocationFailureReportsCountLikeTheDesign)
+TEST(Harden, AllocationFailureReportsCountEveryRequest)
 {
 #if defined(KEYBLEND_SANITIZED)
     GTEST_SKIP() << "the sanitizers own malloc";
