@@ -1,11 +1,27 @@
 // defs.h -- program-wide variables and routines shared by keyblend's driver
-// (main.cpp) and its difference engine (read.cpp)
+// (main.cpp) and its engine library: the run over the variants (run.cpp),
+// the difference engine (read.cpp) and the output guard (guard.cpp)
 #ifndef DEFS_H
 #define DEFS_H
 
 #include "klib.h"
 
-/* main.cpp -- the driver's flags and names */
+// Exit codes of keyblend's own, beside the library's.
+constexpr int32_t USAGE_CODE = 1;     // the usage was printed
+constexpr int32_t ARG_FILE_CODE = 2;  // an argument file cannot be opened
+constexpr int32_t GUARD_CODE = 3;     // an output is a file the run reads
+constexpr int32_t LOST_CODE = 4;      // a write to an output was lost
+constexpr int32_t BASE_CODE = 1000;   // the base model cannot be opened
+
+/* main.cpp -- argument expansion and options */
+
+extern char **Argv;  // the expanded argument list
+extern int32_t Argc;
+
+int32_t option(int32_t argc, char **argv);
+void usage(void);
+
+/* run.cpp -- the run's settings and the run over the variants */
 
 extern int32_t Verbose;     // -v: verbose lines on vout
 extern uint8_t Dump;        // -dump: the engine's dump lines on dout
@@ -15,11 +31,11 @@ extern uint8_t ColorKelo;   // -c: accepted, selects nothing
 extern FILE *vout;          // verbose lines
 extern FILE *dout;          // dump lines
 extern char *outputName;    // base name of the outputs, without extension
-extern char **Argv;         // the expanded argument list
-extern int32_t Argc;
 
-int32_t option(int32_t argc, char **argv);
-void usage(void);
+enum { VDF, NDF, TDF, OUTPUTS };  // the outputs, in the order they are made
+
+int32_t runVariants(FileHandle *base, char **variants, int32_t nVariants);
+void runAbandon(void);
 
 /* read.cpp -- the difference engine */
 
@@ -29,7 +45,7 @@ extern uint32_t nextObj;  // file offset of the next object entry
 extern uint32_t vert_top1, norm_top1, prim_top1;  // the base's tops
 extern uint32_t vert_top2, norm_top2, prim_top2;  // the variant's tops
 extern uint32_t n_vert, n_norm, n_prim, scale;    // the base's counts and scale
-extern int16_t vbuff[12];  // base element, variant element, difference
+extern int16_t vbuff[];  // base element, variant element, difference (read.cpp)
 extern uint32_t nVDF, nNDF, nMDF;  // records written to each output
 
 int32_t kgx_diff(FileHandle *base, FileHandle *var);
@@ -38,9 +54,7 @@ int32_t mat_diff(FileHandle *base, FileHandle *var, FileHandle *tdf);
 
 /* guard.cpp -- no output may be a file the run reads */
 
-constexpr int32_t GUARD_CODE = 3;  // an output is the same file as an input
-
-void guardNote(FileHandle *fh);
-void guardOutputs(char **outputs, int32_t nOut, char **variants, int32_t nVariants);
+void guardNote(FileHandle *fh, const char *name);
+void guardOutputs(char *const *outputs, int32_t nOut, char *const *variants, int32_t nVariants);
 
 #endif

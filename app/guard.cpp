@@ -3,22 +3,31 @@
 // An output is opened for writing, which empties it at once.  When that file
 // is also the base, a variant or an argument file of the same run, the run
 // would destroy its own input before reading it.  The driver therefore notes
-// every input it opens, and before the first output is created compares each
-// output name with them by device and inode, so that hard links, symbolic
-// links and different spellings of one path are all caught.
+// every input it opens, and before the first output is created the run
+// compares each output name with them by device and inode, so that hard
+// links, symbolic links and different spellings of one path are all caught.
+//
+// The guard's bookkeeping stays outside the counted allocator (fixed buffers,
+// and plain malloc only for more than NOTED_FIXED noted inputs), so that the
+// counters an allocation failure report prints are those of the run itself.
 #include "defs.h"
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
 static const char SAME_FILE_ERR[] =
     "Output \"%s\" is the same file as input \"%s\": nothing written\n";
+static const char READ_BACK_ERR[] =
+    "Output \"%s\" would be read back as variant \"%s\": nothing written\n";
 
 // A file as the system identifies it.  For a name that exists: its device
 // and inode.  For a name that does not exist yet: the device and inode of
-// the directory it would be made in, and its last component.  A name whose
-// directory cannot be examined either is unknown and matches nothing (its
-// output cannot be created anyway).
+// the directory it would be made in, and its last component.  A name that
+// is a directory, or whose directory cannot be examined, or that is longer
+// than a path may be, is unknown and matches nothing: no output can be
+// created under it anyway.
 struct FileId {
     bool known;
     bool exists;
@@ -30,25 +39,26 @@ struct FileId {
 static FileId fileIdOf(const char *name)
 {
     struct stat st;
-    if (stat(name, &st) == 0)
+    if (stat(name, &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return {};
         return {true, true, st.st_dev, st.st_ino, nullptr};
+    }
     const char *leaf = getFileName0(name);
     size_t dirLen = (size_t)(leaf - name);
-    char *dir = strAlloc((int32_t)dirLen + 2, "guard");
+    char dir[PATH_MAX];
+    if (dirLen >= sizeof dir)
+        return {};
     if (dirLen == 0) {
         strcpy(dir, ".");
     } else {
         memcpy(dir, name, dirLen);
         dir[dirLen] = '\0';
     }
-    bool dirKnown = stat(dir, &st) == 0;
-    memFree(dir);
-    if (!dirKnown)
-        return {false, false, 0, 0, nullptr};
+    if (stat(dir, &st) != 0)
+        return {};
     return {true, false, st.st_dev, st.st_ino, leaf};
 }
-
-constexpr int32_t GUARD_OUTPUTS_MAX = 3;  // vdf, ndf, tdf
 
 static bool sameFile(const FileId *a, const FileId *b)
 {
@@ -59,48 +69,55 @@ static bool sameFile(const FileId *a, const FileId *b)
     return a->exists || strcmp(a->leaf, b->leaf) == 0;
 }
 
-// The inputs noted so far: device and inode of each open input and a copy of
-// the name it was opened under, for the message.  The table starts empty and
-// doubles in counted blocks, as many argument files as the command line
-// names.
+// The inputs noted so far: device and inode of each open input and the name
+// for the message, which the caller keeps valid until the check.  The table
+// holds NOTED_FIXED inputs and doubles beyond that, for as many argument
+// files as the command line names.
 struct NotedInput {
     dev_t dev;
     ino_t ino;
-    char *name;
+    const char *name;
 };
-static NotedInput *noted = nullptr;
+constexpr int32_t NOTED_FIXED = 16;
+static NotedInput notedFixed[NOTED_FIXED];
+static NotedInput *noted = notedFixed;
 static int32_t nNoted = 0;
-static int32_t notedRoom = 0;
+static int32_t notedRoom = NOTED_FIXED;
 
-void guardNote(FileHandle *fh)
+static void notedRelease(void)
 {
-    struct stat st;
-    if (fstat(fileno(fh->fp), &st) != 0)
-        return;
+    if (noted != notedFixed)
+        free(noted);
+    noted = notedFixed;
+    nNoted = 0;
+    notedRoom = NOTED_FIXED;
+}
+
+// Notes an open input under name (a string that outlives the check).  Ends
+// the process with 12 when the table cannot grow.
+void guardNote(FileHandle *fh, const char *name)
+{
     if (nNoted == notedRoom) {
-        int32_t room = notedRoom ? notedRoom * 2 : 16;
-        int64_t bytes = (int64_t)room * (int64_t)sizeof *noted;
-        auto *bigger = (NotedInput *)strAlloc(bytes <= INT32_MAX ? (int32_t)bytes : -1, "guard");
-        if (nNoted)
-            memcpy(bigger, noted, (size_t)nNoted * sizeof *noted);
-        memFree(noted);
+        size_t bytes = (size_t)notedRoom * 2 * sizeof *noted;
+        auto *bigger = (NotedInput *)malloc(bytes);
+        if (!bigger) {
+            allocReport("guard", (int32_t)bytes, 1, memCode + 2);
+            return;
+        }
+        memcpy(bigger, noted, (size_t)nNoted * sizeof *noted);
+        if (noted != notedFixed)
+            free(noted);
         noted = bigger;
-        notedRoom = room;
+        notedRoom *= 2;
     }
-    noted[nNoted++] = {st.st_dev, st.st_ino, strCopy(fh->name)};
+    struct stat st;
+    if (fstat(fileno(fh->fp), &st) == 0)
+        noted[nNoted++] = {st.st_dev, st.st_ino, name};
 }
 
-static void guardRelease(void)
+static void refuse(ErrKey key, const char *output, const char *input)
 {
-    for (int32_t i = 0; i < nNoted; i++)
-        memFree(noted[i].name);
-    memFree(noted);
-    nNoted = notedRoom = 0;
-}
-
-static void refuse(const char *output, const char *input)
-{
-    errReport(SAME_FILE_ERR, GUARD_CODE, output, input);
+    errReport(key, GUARD_CODE, output, input);
 }
 
 // Compares one variant with the outputs under every name the extension
@@ -108,38 +125,39 @@ static void refuse(const char *output, const char *input)
 // with each entry of kgxs.  Every candidate counts, not only the first that
 // exists now, because a candidate that does not exist yet would exist once
 // the outputs are made and would then be opened instead.
-static void guardVariant(const char *name, const FileId *outIds, char **outputs, int32_t nOut)
+static void guardVariant(const char *name, const FileId *outIds, char *const *outputs,
+                         int32_t nOut)
 {
     for (int32_t e = -1; e < 0 || kgxs[e]; e++) {
-        char fixed[CANDIDATE_SIZE];
-        char *candidate = (char *)name;
+        char candidate[PATH_MAX];
+        const char *tried = name;
         if (e >= 0) {
             MkPlan plan = mkFilePlan(name, kgxs[e], kgxs);
-            size_t size = mkPlanLength(&plan) + 1;
-            candidate = size <= sizeof fixed ? fixed : strAlloc((int32_t)size, "guard");
-            mkPlanFill(name, &plan, candidate);
+            if (mkPlanLength(&plan) >= sizeof candidate)
+                continue;  // too long to be opened
+            tried = mkPlanFill(name, &plan, candidate);
         }
-        FileId id = fileIdOf(candidate);
+        FileId id = fileIdOf(tried);
         for (int32_t k = 0; k < nOut; k++)
             if (sameFile(&outIds[k], &id))
-                refuse(outputs[k], candidate);
-        if (candidate != name && candidate != fixed)
-            memFree(candidate);
+                refuse(id.exists ? SAME_FILE_ERR : READ_BACK_ERR, outputs[k], tried);
     }
 }
 
-void guardOutputs(char **outputs, int32_t nOut, char **variants, int32_t nVariants)
+// Ends the process with GUARD_CODE, naming the output and the input, when
+// one of the nOut (at most OUTPUTS) outputs is a noted input or a name some
+// variant may be opened by; nothing has been created then.  Forgets the
+// noted inputs.
+void guardOutputs(char *const *outputs, int32_t nOut, char *const *variants, int32_t nVariants)
 {
-    FileId outIds[GUARD_OUTPUTS_MAX];
-    if (nOut > GUARD_OUTPUTS_MAX)
-        nOut = GUARD_OUTPUTS_MAX;
+    FileId outIds[OUTPUTS];
     for (int32_t k = 0; k < nOut; k++) {
         outIds[k] = fileIdOf(outputs[k]);
-        for (int32_t i = 0; i < nNoted; i++)
-            if (outIds[k].exists && outIds[k].dev == noted[i].dev && outIds[k].ino == noted[i].ino)
-                refuse(outputs[k], noted[i].name);
+        for (int32_t i = 0; i < nNoted && outIds[k].exists; i++)
+            if (outIds[k].dev == noted[i].dev && outIds[k].ino == noted[i].ino)
+                refuse(SAME_FILE_ERR, outputs[k], noted[i].name);
     }
     for (int32_t v = 0; v < nVariants; v++)
         guardVariant(variants[v], outIds, outputs, nOut);
-    guardRelease();
+    notedRelease();
 }

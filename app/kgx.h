@@ -29,6 +29,9 @@ constexpr uint32_t KGX_FLAGS_AT = 4;
 constexpr uint32_t KGX_COUNT_AT = 8;
 constexpr uint32_t KGX_TABLE = 12;  // also the size of the header
 
+// True when a model's first word identifies it: only its low byte counts.
+constexpr bool kgxIdOk(uint32_t firstWord) { return (firstWord & 0xFF) == KGX_ID; }
+
 enum KgxEntryWord : uint32_t {
     ENTRY_VERT_TOP,
     ENTRY_N_VERT,

@@ -1,5 +1,5 @@
-// main.cpp -- keyblend's driver: argument expansion, options, usage, the run
-// over the variants and Exit
+// main.cpp -- keyblend's driver: argument expansion, options, usage and Exit
+// around the run over the variants (run.cpp)
 #include "defs.h"
 
 #include <cctype>
@@ -7,22 +7,8 @@
 #include <cstring>
 #include <strings.h>
 
-int32_t Verbose = 0;
-uint8_t Dump = 0;
-uint8_t NormalKelo = 0;
-uint8_t UVKelo = 0;
-uint8_t ColorKelo = 0;
-FILE *vout = stdout;
-FILE *dout = stdout;
-char *outputName = nullptr;
-
 static const char _version[] = "Version 1.51";
 static const char buildDate[] = "Apr  1 1996";
-
-// Exit codes of keyblend's own, beside the library's.
-constexpr int32_t USAGE_CODE = 1;
-constexpr int32_t ARG_FILE_CODE = 2;  // an argument file cannot be opened
-constexpr int32_t BASE_CODE = 1000;   // the base model cannot be opened
 
 // The argument list starts in a fixed table of ARGV_MAX entries and moves to
 // counted blocks of twice the size whenever it fills up, so there is no
@@ -98,7 +84,7 @@ static void readArgFile(const char *word)
         errReport(OPEN_ERR, ARG_FILE_CODE, word);
         return;
     }
-    guardNote(fh);
+    guardNote(fh, word);
     while (scanToken(fh->fp))
         argAdd(buf);
     fileClose(fh);
@@ -184,100 +170,10 @@ void Exit(int32_t code)
         exit(code);
 }
 
-// The output's file name: outputName with the extension.  An outputName
-// that still holds an extension of its own (a.b from a.b.kgx) would come
-// back from mkFileName unchanged for every output, so the three would share
-// one file; the extension is appended to it instead.
-static char *outputFileName(const char *ext)
-{
-    if (!getExt0(outputName))
-        return mkFileName(outputName, ext, nullptr);
-    size_t size = strlen(outputName) + strlen(ext) + 2;
-    char *name = strAlloc((int32_t)size, outputName);
-    snprintf(name, size, "%s.%s", outputName, ext);
-    return name;
-}
-
-// The outputs, in the order they are made and finished.
-enum { VDF, NDF, TDF, OUTPUTS };
-static const char *const outputExt[OUTPUTS] = {"vdf", "ndf", "tdf"};
-static FileHandle *output[OUTPUTS];
-static char *outputFile[OUTPUTS];
-
-// Names each requested output and refuses the run, before anything is
-// created, when one of them is a file the run reads.
-static void nameOutputs(int32_t first)
-{
-    bool wanted[OUTPUTS] = {true, NormalKelo != 0, UVKelo != 0};
-    char *named[OUTPUTS];
-    int32_t nNamed = 0;
-    for (int k = 0; k < OUTPUTS; k++)
-        if (wanted[k])
-            named[nNamed++] = outputFile[k] = outputFileName(outputExt[k]);
-    guardOutputs(named, nNamed, Argv + first + 1, Argc - first - 1);
-}
-
-// Creates each named output with the provisional record count: one record
-// per variant.
-static void openOutputs(int32_t variants)
-{
-    for (int k = 0; k < OUTPUTS; k++) {
-        if (!outputFile[k])
-            continue;
-        output[k] = fileOpen(outputFile[k], "w");
-        put4Bytes((uint32_t)variants, output[k]);
-    }
-}
-
-// Corrects each output's record count when the records written differ from
-// the provisional one, shows its size in verbose mode and closes it.
-static void finishOutputs(int32_t variants)
-{
-    const uint32_t records[OUTPUTS] = {nVDF, nNDF, nMDF};
-    bool firstLine = true;
-    for (int k = 0; k < OUTPUTS; k++) {
-        FileHandle *out = output[k];
-        if (!out)
-            continue;
-        int32_t size = out->pos;
-        if (records[k] != (uint32_t)variants) {
-            fileSeek(out, 0);
-            put4Bytes(records[k], out);
-        }
-        if (Verbose)
-            msgPrint(vout, firstLine ? "\nOutput file(s)    : %10s %10lu bytes\n"
-                                     : "                  : %10s %10lu bytes\n",
-                     outputFile[k], (unsigned long)(uint32_t)size);
-        firstLine = false;
-        fileClose(out);
-        output[k] = nullptr;
-        memFree(outputFile[k]);
-    }
-}
-
-// Compares each variant with the base.  A variant that opens under no tried
-// name is skipped silently; so is one that fails the header check, which
-// then writes no records.  A base that is not a model ends the loop.
-static void compareVariants(FileHandle *base, int32_t first)
-{
-    for (int32_t i = first + 1; i < Argc; i++) {
-        FileHandle *var = fileMatchOpen(Argv[i], kgxs, "r");
-        if (!var)
-            continue;
-        int32_t check = kgx_diff(base, var);
-        if (check > 0) {
-            vn_diff(base, var, output[VDF], output[NDF]);
-            mat_diff(base, var, output[TDF]);
-        }
-        fileSeek(base, 0);
-        fileClose(var);
-        if (check < 0)
-            break;
-    }
-}
-
 int main(int argc, char **argv)
 {
+    if (!stdDescriptorsOpen())
+        errReport(OPEN_ERR, fileCode + 0, "/dev/null");
     msgPrint(stderr, "keyblend %s -- Kelo difference files from KGX models\n", _version);
     expandArgs(argc, argv);
     int32_t first = option(Argc, Argv);
@@ -293,13 +189,10 @@ int main(int argc, char **argv)
         errReport(OPEN_ERR, BASE_CODE, Argv[first]);
         return EXIT_FAILURE;
     }
-    guardNote(base);
-    nameOutputs(first);
-    openOutputs(variants);
-    compareVariants(base, first);
-    finishOutputs(variants);
+    guardNote(base, base->name);
+    int32_t code = runVariants(base, Argv + first + 1, variants);
     fileClose(base);
     memFree(outputName);
-    Exit(0);
+    Exit(code);
     return 0;
 }

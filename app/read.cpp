@@ -1,6 +1,7 @@
 // read.cpp -- the difference engine: the header check of a base/variant pair
 // and the vertex, normal and texture-coordinate difference records
 #include "defs.h"
+#include "kgx.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -10,17 +11,11 @@ uint32_t nobj, objTop, nextObj;
 uint32_t vert_top1, norm_top1, prim_top1;
 uint32_t vert_top2, norm_top2, prim_top2;
 uint32_t n_vert, n_norm, n_prim, scale;
-int16_t vbuff[12];
+int16_t vbuff[3 * ELEMENT_VALUES];
 uint32_t nVDF, nNDF, nMDF;
 
 static const char SAME_MSG[] = "WARNING!: No %s differs between \"%s\" and \"%s.\"\n";
 static const char NOT_KGX_MSG[] = "\"%s\" is not a KGX file!\n";
-
-constexpr uint32_t KGX_ID = 0x41;     // low byte of a model's first word
-constexpr int32_t PACKET_MAX = 1020;  // 255 words, the largest packet length
-constexpr int32_t TEX_BYTES = 16;     // packet bytes a texture element looks at
-constexpr uint32_t MODE_TEXTURED = 4;
-constexpr uint32_t MODE_FOUR_CORNERS = 8;
 
 // What a difference file's records count and how its messages name them.
 struct OutputKind {
@@ -67,11 +62,11 @@ int32_t kgx_diff(FileHandle *base, FileHandle *var)
         msgPrint(vout, "File sizes (bytes): %10ld  %10ld\n", fileSize(base->name),
                  fileSize(var->name));
     }
-    if ((get4Bytes(base) & 0xFF) != KGX_ID) {
+    if (!kgxIdOk(get4Bytes(base))) {
         msgPrint(stderr, NOT_KGX_MSG, base->name);
         return -1;
     }
-    if ((get4Bytes(var) & 0xFF) != KGX_ID) {
+    if (!kgxIdOk(get4Bytes(var))) {
         msgPrint(stderr, NOT_KGX_MSG, var->name);
         return 0;
     }
@@ -164,7 +159,7 @@ static void runDrop(const Run *run, FileHandle *out)
 {
     if (!run->count)
         return;
-    int32_t start = run->patchPos - 8;
+    int32_t start = run->patchPos - 4 * REC_COUNT;
     fileSeek(out, start);
     // Every put was flushed, so the stream holds nothing unwritten to lose.
     if (ftruncate(fileno(out->fp), start) != 0)
@@ -179,16 +174,17 @@ static void diffElements(FileHandle *base, uint32_t top1, FileHandle *var, uint3
                          uint32_t n, uint32_t obj, const OutputKind *kind, FileHandle *out)
 {
     Run run = {obj, 0, 0, 0, 0, 0};
+    int16_t *inBase = vbuff, *inVar = vbuff + ELEMENT_VALUES, *diff = inVar + ELEMENT_VALUES;
     seekBoth(base, top1, var, top2);
     for (uint32_t j = 0; j < n; j++) {
-        get2ByteArray(vbuff, 4, base);
-        get2ByteArray(vbuff + 4, 4, var);
+        get2ByteArray(inBase, ELEMENT_VALUES, base);
+        get2ByteArray(inVar, ELEMENT_VALUES, var);
         int16_t any = 0;
-        for (int k = 0; k < 4; k++) {
-            vbuff[8 + k] = (int16_t)(uint16_t)(vbuff[4 + k] - vbuff[k]);
-            any |= vbuff[8 + k];
+        for (uint32_t k = 0; k < ELEMENT_VALUES; k++) {
+            diff[k] = (int16_t)(uint16_t)(inVar[k] - inBase[k]);
+            any |= diff[k];
         }
-        runStep(&run, j, vbuff + 8, 4, any != 0, out);
+        runStep(&run, j, diff, ELEMENT_VALUES, any != 0, out);
     }
     runClose(&run, kind, base, var, out);
 }
@@ -275,20 +271,18 @@ static int32_t readPrimEntry(FileHandle *base, FileHandle *var)
     return 1;
 }
 
-// Builds the texture element of a textured primitive from the two packets:
-// for each compared packet word, the differences of its most significant
-// byte and of the byte below it, as unsigned bytes.  Returns true when any
-// value is non-zero.
-static bool texElement(const unsigned char *inBase, const unsigned char *inVar, int32_t words,
+// Builds the texture element of a textured primitive of the mode from the
+// two packets: value v is the difference of packet byte texByteAt(v), as
+// unsigned bytes, for the words the mode compares, and 0 beyond them.
+// Returns true when any value is non-zero.
+static bool texElement(const unsigned char *inBase, const unsigned char *inVar, uint32_t mode,
                        int16_t *tex)
 {
     bool differs = false;
-    for (int32_t k = 0; k < 4; k++) {
-        for (int32_t b = 0; b < 2; b++) {
-            int32_t at = 4 * k + 3 - b;
-            tex[2 * k + b] = k < words ? (int16_t)(inVar[at] - inBase[at]) : 0;
-            differs |= tex[2 * k + b] != 0;
-        }
+    for (uint32_t v = 0; v < TEX_VALUES; v++) {
+        uint32_t at = texByteAt(v);
+        tex[v] = v / 2 < texWords(mode) ? (int16_t)(inVar[at] - inBase[at]) : 0;
+        differs |= tex[v] != 0;
     }
     return differs;
 }
@@ -298,7 +292,7 @@ static bool texElement(const unsigned char *inBase, const unsigned char *inVar, 
 static int32_t diffPrimitives(FileHandle *base, FileHandle *var, uint32_t obj, FileHandle *out)
 {
     static unsigned char pack1[PACKET_MAX], pack2[PACKET_MAX];
-    int16_t tex[8];
+    int16_t tex[TEX_VALUES];
     Run run = {obj, 0, 0, 0, 0, 0};
     seekBoth(base, objTop + prim_top1, var, objTop + prim_top2);
     for (uint32_t j = 0; j < n_prim; j++) {
@@ -308,18 +302,17 @@ static int32_t diffPrimitives(FileHandle *base, FileHandle *var, uint32_t obj, F
             runDrop(&run, out);
             return 0;
         }
-        int32_t length = (int32_t)(header >> 8 & 0xFF) * 4;
-        uint32_t mode = header >> 24;
+        uint32_t length = 4 * primPacketWords(header);
         // Bytes a short packet lacks compare as 0 in both models.
         if (length < TEX_BYTES) {
             memset(pack1, 0, TEX_BYTES);
             memset(pack2, 0, TEX_BYTES);
         }
-        getByteArray(pack1, length, base);
-        getByteArray(pack2, length, var);
-        bool differs = (mode & MODE_TEXTURED) &&
-                       texElement(pack1, pack2, mode & MODE_FOUR_CORNERS ? 4 : 3, tex);
-        runStep(&run, j, tex, 8, differs, out);
+        getByteArray(pack1, (int32_t)length, base);
+        getByteArray(pack2, (int32_t)length, var);
+        uint32_t mode = primMode(header);
+        bool differs = (mode & MODE_TEXTURED) && texElement(pack1, pack2, mode, tex);
+        runStep(&run, j, tex, TEX_VALUES, differs, out);
     }
     runClose(&run, &TEXTURES, base, var, out);
     return 1;

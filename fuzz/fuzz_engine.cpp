@@ -1,30 +1,30 @@
-// fuzz_engine.cpp -- in-process fuzz target for the difference engine
+// fuzz_engine.cpp -- in-process fuzz target for keyblend's run over the
+// variants
 //
-// Runs the header check and the vertex, normal and texture comparisons on
-// one input against a fixed model, in the process itself, so that a
-// coverage-guided fuzzer can drive them.  The first input byte chooses the
-// setting: bit 0 makes the input the variant (else the base), bit 1 turns
-// on verbose lines, bit 2 dump lines, both written to /dev/null.
+// Runs the engine library's run loop (outputs created, header check,
+// vertex, normal and texture comparisons, record counts corrected) on one
+// input against a fixed model, in the process itself, so that a
+// coverage-guided fuzzer can drive it.  The first input byte chooses the
+// setting: bit 0 makes the input the variant (else the base), bit 1 turns on
+// verbose lines, bit 2 dump lines (both to /dev/null), bit 3 adds a variant
+// that cannot be opened, bits 4 and 5 turn the normal and the texture output
+// off.  After a run that ends normally every output must hold exactly the
+// records its count at offset 0 says, so a fault in the count correction
+// shows as an abort.
 //
 // The library ends a run through Exit; here Exit jumps back to the target
-// instead, which then closes every file of the run.  The engine keeps
-// nothing on the stack that needs unwinding, so the jump is safe.
-//
-// Built with clang and -fsanitize=fuzzer it is a libFuzzer target
-// (fuzz/libfuzzer.sh); otherwise it gets the small main below, which
-// replays every file named on its command line or found in a named
-// directory, as ctest does with fuzz/corpus/.
+// instead, which then closes what the run still holds.  Built with clang
+// and -fsanitize=fuzzer it is a libFuzzer target (fuzz/libfuzzer.sh);
+// otherwise it gets the small main below, which replays every file named on
+// its command line or found in a named directory, as ctest does with
+// fuzz/corpus/.
 #include "defs.h"
+#include "kgx.h"
 #include "kit/model.h"
 
 #include <unistd.h>
 
 #include <csetjmp>
-
-int32_t Verbose = 0;
-uint8_t Dump = 0;
-FILE *vout = stdout;
-FILE *dout = stdout;
 
 static jmp_buf backToTarget;
 
@@ -53,32 +53,53 @@ std::string partnerModel()
                    Obj{{{9, 9, 9, 9}}, {}, {prim(4, std::string(8, 1))}}}});
 }
 
-// Every handle is opened before the engine runs, so that after a jump back
-// all of them are known and can be closed.  A scratch file that cannot be
-// opened leaves nothing to fuzz.
-FileHandle *openGuarded(const std::string &name, const char *mode)
+// Each setjmp sits in a routine of its own whose locals do not change after
+// it, so none is lost by the jump.  A scratch file that cannot be opened
+// leaves nothing to fuzz.
+FileHandle *openGuarded(const std::string &name)
 {
     if (setjmp(backToTarget) != 0)
         abort();
-    return fileOpen(name.c_str(), mode);
+    return fileOpen(name.c_str(), "r");
 }
 
-// Runs the engine as the driver does for one variant; a fatal report jumps
-// back here and ends the run.  (Each setjmp sits in a routine of its own
-// whose locals do not change after it, so none is lost by the jump.)
-void runEngine(FileHandle *base, FileHandle *var, FileHandle *const *out)
+// The run's result, or -1 when a fatal report ended it.
+int32_t runGuarded(FileHandle *base, char **variants, int32_t n)
 {
-    if (setjmp(backToTarget) == 0 && kgx_diff(base, var) > 0) {
-        vn_diff(base, var, out[0], out[1]);
-        mat_diff(base, var, out[2]);
-    }
+    if (setjmp(backToTarget) != 0)
+        return -1;
+    return runVariants(base, variants, n);
 }
 
-// A close that fails reports and jumps back here, and the next close goes on.
+// runAbandon lets each handle go before closing it, so after a close that
+// reports and jumps back, trying again goes on with the next one.
+void abandonGuarded()
+{
+    if (setjmp(backToTarget) != 0) {
+        abandonGuarded();
+        return;
+    }
+    runAbandon();
+}
+
 void closeGuarded(FileHandle *fh)
 {
     if (setjmp(backToTarget) == 0)
         fileClose(fh);
+}
+
+// The output holds its count of whole records and nothing more.
+void checkOutput(const std::string &path, KeloKind kind)
+{
+    std::string file = kit::slurp(path);
+    auto word = [&](size_t at) { return loadLE32((const unsigned char *)file.data() + at); };
+    if (file.size() < KELO_RECORDS_AT)
+        abort();
+    uint64_t at = KELO_RECORDS_AT, records = 0;
+    for (; at + KELO_RECORD_HEAD <= file.size(); records++)
+        at += KELO_RECORD_HEAD + (uint64_t)word(at + 4 * REC_COUNT) * 2 * keloElementValues(kind);
+    if (at != file.size() || records != word(KELO_COUNT_AT))
+        abort();
 }
 
 }  // namespace
@@ -87,16 +108,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const std::string partnerPath = scratchName("partner.kgx");
     static const std::string inputPath = scratchName("input.kgx");
-    static const std::string outPath[3] = {scratchName("out.vdf"), scratchName("out.ndf"),
-                                           scratchName("out.tdf")};
+    static const std::string missingPath = scratchName("missing");
+    static const std::string outBase = scratchName("out");
+    static const char *const ext[KINDS] = {".vdf", ".ndf", ".tdf"};
     static FILE *devNull = fopen("/dev/null", "w");
     static bool ready = false;
     if (!ready) {
         kit::spit(partnerPath, partnerModel());
         atexit([] {
-            for (const std::string *p : {&partnerPath, &inputPath, &outPath[0], &outPath[1],
-                                         &outPath[2]})
-                remove(p->c_str());
+            for (const std::string &p : {partnerPath, inputPath, outBase + ext[0], outBase + ext[1],
+                                         outBase + ext[2]})
+                remove(p.c_str());
         });
         ready = true;
     }
@@ -105,24 +127,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     kit::spit(inputPath, std::string((const char *)data + 1, size - 1));
     Verbose = data[0] & 2;
     Dump = (data[0] & 4) ? 1 : 0;
+    NormalKelo = !(data[0] & 16);
+    UVKelo = !(data[0] & 32);
     vout = dout = devNull;
+    outputName = strCopy(outBase.c_str());
+    for (int k = 0; k < KINDS; k++)
+        remove((outBase + ext[k]).c_str());
 
     bool inputIsVariant = data[0] & 1;
-    FileHandle *base = openGuarded(inputIsVariant ? partnerPath : inputPath, "r");
-    FileHandle *var = openGuarded(inputIsVariant ? inputPath : partnerPath, "r");
-    FileHandle *out[3];
-    for (int k = 0; k < 3; k++)
-        out[k] = openGuarded(outPath[k], "w");
-    runEngine(base, var, out);
-    for (FileHandle *fh : {base, var, out[0], out[1], out[2]})
-        closeGuarded(fh);
+    char *variants[] = {(char *)(inputIsVariant ? inputPath : partnerPath).c_str(),
+                        (char *)missingPath.c_str()};
+    FileHandle *base = openGuarded(inputIsVariant ? partnerPath : inputPath);
+    int32_t code = runGuarded(base, variants, data[0] & 8 ? 2 : 1);
+    if (code < 0)
+        abandonGuarded();
+    closeGuarded(base);
+    memFree(outputName);
     _igno_ = 0;
+    const bool wanted[KINDS] = {true, NormalKelo != 0, UVKelo != 0};
+    for (int k = 0; k < KINDS && code == 0; k++)
+        if (wanted[k])
+            checkOutput(outBase + ext[k], (KeloKind)k);
     return 0;
 }
 
 #ifndef KEYBLEND_LIBFUZZER
 // Replays inputs: each argument is a file, or a directory whose files are
-// all replayed.  Any fault ends the process through the sanitizers.
+// all replayed.  Any fault ends the process through the sanitizers or an
+// abort.
 int main(int argc, char **argv)
 {
     long n = 0;

@@ -100,6 +100,7 @@ int32_t getByteArray(unsigned char *bytes, int32_t n, FileHandle *fh);
 int32_t put4Bytes(uint32_t value, FileHandle *fh);
 int32_t put2Bytes(int16_t value, FileHandle *fh);
 int32_t put2ByteArray(const int16_t *values, int32_t n, FileHandle *fh);
+int32_t fileFlushed(FileHandle *fh);
 
 // Moves a handle's position on by n bytes; positions wrap like the 32-bit
 // offsets of the files they describe.
@@ -138,9 +139,14 @@ struct MkPlan {
 MkPlan mkFilePlan(const char *name, const char *ext, const char *const *list);
 size_t mkPlanLength(const MkPlan *plan);
 char *mkPlanFill(const char *name, const MkPlan *plan, char *buffer);
+char *mkPlanName(const char *name, const MkPlan *plan);
 char *mkFileName(const char *name, const char *ext, const char *const *list);
 char *mkFileName0(const char *name, const char *ext, const char *const *list, char *buffer);
 FileHandle *fileMatchOpen(const char *name, const char *const *list, const char *mode);
+
+/* stdopen.cpp -- the standard descriptors */
+
+bool stdDescriptorsOpen(void);
 
 /* getfull0.cpp, getfull.cpp -- the absolute-path canonicaliser */
 

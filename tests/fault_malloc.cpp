@@ -1,17 +1,23 @@
-// fault_malloc.cpp -- preloaded into keyblend by the fault tests: every heap
-// request of exactly FAULT_MALLOC_SIZE bytes fails, so that one chosen
-// allocation of the program (picked by its size) runs out of memory.
-#include <cstddef>
+// fault_malloc.cpp -- preloaded into keyblend by the fault tests: heap
+// request number FAULT_MALLOC_NTH of the process (counted from 1) fails and
+// says so on the error stream, so that a test sweeping the number through
+// every request knows when it has passed the last one.
 #include <cstdlib>
+#include <unistd.h>
 
 extern "C" void *__libc_malloc(size_t size);
 
 extern "C" void *malloc(size_t size)
 {
-    static long failSize = -2;  // -2: not read yet; -1: fail nothing
-    if (failSize == -2) {
-        const char *s = getenv("FAULT_MALLOC_SIZE");  // getenv does not allocate
-        failSize = s ? atol(s) : -1;
+    static long nth = -2, calls = 0;  // nth -2: not read yet; -1: fail nothing
+    if (nth == -2) {
+        const char *s = getenv("FAULT_MALLOC_NTH");  // getenv does not allocate
+        nth = s ? atol(s) : -1;
     }
-    return (long)size == failSize ? nullptr : __libc_malloc(size);
+    if (++calls != nth)
+        return __libc_malloc(size);
+    static const char note[] = "fault_malloc: failed\n";
+    if (write(2, note, sizeof note - 1) < 0)
+        return nullptr;
+    return nullptr;
 }

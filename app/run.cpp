@@ -1,0 +1,201 @@
+// run.cpp -- the run over the variants: the outputs created with their
+// provisional record counts, each variant compared with the base, and the
+// outputs finished with their counts corrected and every write checked
+#include "defs.h"
+
+#include <climits>
+#include <cstring>
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int32_t Verbose = 0;
+uint8_t Dump = 0;
+uint8_t NormalKelo = 0;
+uint8_t UVKelo = 0;
+uint8_t ColorKelo = 0;
+FILE *vout = stdout;
+FILE *dout = stdout;
+char *outputName = nullptr;
+
+static const char *const outputExt[OUTPUTS] = {"vdf", "ndf", "tdf"};
+static FileHandle *output[OUTPUTS];
+static char *outputFile[OUTPUTS];
+static FileHandle *variant;  // the variant being compared, while it is open
+
+static bool outputWanted(int k)
+{
+    return k == VDF || (k == NDF && NormalKelo) || (k == TDF && UVKelo);
+}
+
+// How an output's file name is made from outputName and its extension.  An
+// outputName that still holds an extension of its own (a.b from a.b.kgx)
+// would come back from mkFileName unchanged for every output, so the three
+// would share one file; the extension is appended to it instead.  A last
+// component "." or ".." (-o ../o gives ".") names a directory: it is kept as
+// it is, so that the output cannot be created, rather than turned into a
+// hidden file such as "..vdf" beside it.
+static MkPlan outputPlan(const char *ext)
+{
+    const char *part = getFileName0(outputName);
+    bool directory = strcmp(part, ".") == 0 || strcmp(part, "..") == 0;
+    if (getExt0(outputName) && !directory)
+        return {MK_APPEND, strlen(outputName), true, ext};
+    return mkFilePlan(outputName, ext, nullptr);
+}
+
+// Refuses the run, before anything is created, when an output would be a
+// file it reads.  The names are made here in fixed buffers, outside the
+// counted allocator; a name longer than a path may be cannot be created
+// anyway and is left out.
+static void guardRun(char **variants, int32_t nVariants)
+{
+    char names[OUTPUTS][PATH_MAX];
+    char *named[OUTPUTS];
+    int32_t nNamed = 0;
+    for (int k = 0; k < OUTPUTS; k++) {
+        MkPlan plan = outputPlan(outputExt[k]);
+        if (outputWanted(k) && mkPlanLength(&plan) < PATH_MAX)
+            named[nNamed++] = mkPlanFill(outputName, &plan, names[k]);
+    }
+    guardOutputs(named, nNamed, variants, nVariants);
+}
+
+// Names, creates and starts each requested output in turn: its name, the
+// file, then the provisional record count, one record per variant.
+static void openOutputs(int32_t nVariants)
+{
+    for (int k = 0; k < OUTPUTS; k++) {
+        if (!outputWanted(k))
+            continue;
+        MkPlan plan = outputPlan(outputExt[k]);
+        outputFile[k] = mkPlanName(outputName, &plan);
+        output[k] = fileOpen(outputFile[k], "w");
+        put4Bytes((uint32_t)nVariants, output[k]);
+    }
+}
+
+// Closes the handle a holder holds, if any, letting it go first: a close
+// that fails reports and ends the run, and must not be tried again.
+static void letGo(FileHandle **held)
+{
+    FileHandle *fh = *held;
+    *held = nullptr;
+    fileClose(fh);
+}
+
+// Compares each variant with the base.  A variant that opens under no tried
+// name is skipped silently; so is one that fails the header check, which
+// then writes no records.  A base that is not a model ends the loop.
+static void compareVariants(FileHandle *base, char **variants, int32_t nVariants)
+{
+    for (int32_t i = 0; i < nVariants; i++) {
+        variant = fileMatchOpen(variants[i], kgxs, "r");
+        if (!variant)
+            continue;
+        int32_t check = kgx_diff(base, variant);
+        if (check > 0) {
+            vn_diff(base, variant, output[VDF], output[NDF]);
+            mat_diff(base, variant, output[TDF]);
+        }
+        fileSeek(base, 0);
+        letGo(&variant);
+        if (check < 0)
+            break;
+    }
+}
+
+// Closes output k and returns 1 when every write to it reached the file.
+// An output that lost a write is reported with its name, and a regular file
+// is cut to 0 bytes: what is left of it would otherwise pass for a whole
+// difference file, while an empty one has no record count for any reader
+// to take.  Cutting through the open descriptor reaches the file the run
+// wrote even through a link, and never touches a name.  Anything else (a
+// device such as /dev/full, a pipe) is left alone.
+static int32_t outputClose(int k)
+{
+    FileHandle *out = output[k];
+    output[k] = nullptr;
+    if (fileFlushed(out)) {
+        fileClose(out);
+        return 1;
+    }
+    // What the stream still holds is lost anyway; dropping it lets the
+    // close succeed instead of failing on the same write again.
+    __fpurge(out->fp);
+    struct stat st;
+    bool cut = fstat(fileno(out->fp), &st) == 0 && S_ISREG(st.st_mode) &&
+               ftruncate(fileno(out->fp), 0) == 0;
+    fileClose(out);
+    msgPrint(stderr, "\nFail to write: \"%s\": incomplete%s\n", outputFile[k],
+             cut ? ", cut to 0 bytes" : "");
+    return 0;
+}
+
+// Corrects each output's record count when the records written differ from
+// the provisional one, shows its size in verbose mode and closes it.
+// Returns 0, or LOST_CODE when a write to any output was lost.
+static int32_t finishOutputs(int32_t nVariants)
+{
+    const uint32_t records[OUTPUTS] = {nVDF, nNDF, nMDF};
+    bool firstLine = true;
+    int32_t code = 0;
+    for (int k = 0; k < OUTPUTS; k++) {
+        FileHandle *out = output[k];
+        if (!out)
+            continue;
+        int32_t size = out->pos;
+        if (records[k] != (uint32_t)nVariants) {
+            fileSeek(out, 0);
+            put4Bytes(records[k], out);
+        }
+        if (Verbose)
+            msgPrint(vout, firstLine ? "\nOutput file(s)    : %10s %10lu bytes\n"
+                                     : "                  : %10s %10lu bytes\n",
+                     outputFile[k], (unsigned long)(uint32_t)size);
+        firstLine = false;
+        if (!outputClose(k))
+            code = LOST_CODE;
+        memFree(outputFile[k]);
+    }
+    return code;
+}
+
+// True when a line written to the stream was lost.  A flush that fails sets
+// the error indicator too.
+static bool streamLost(FILE *fp)
+{
+    (void)fflush(fp);
+    return ferror(fp) != 0;
+}
+
+// Runs the comparison of every variant (names as given, in order) with the
+// open base: checks the outputs against the run's inputs (ends the process
+// with GUARD_CODE on a match), creates the outputs, compares, and finishes
+// the outputs.  Returns 0, or LOST_CODE when a write to an output or to
+// vout (verbose and dump lines) was lost.  The base stays open.
+int32_t runVariants(FileHandle *base, char **variants, int32_t nVariants)
+{
+    nVDF = nNDF = nMDF = 0;
+    guardRun(variants, nVariants);
+    openOutputs(nVariants);
+    compareVariants(base, variants, nVariants);
+    int32_t code = finishOutputs(nVariants);
+    if (streamLost(vout)) {  // dout is the same stream
+        msgPrint(stderr, "\nFail to write: standard output\n");
+        code = LOST_CODE;
+    }
+    return code;
+}
+
+// Closes what a run holds when a fatal report ended it, for a program whose
+// Exit returns to it instead of ending the process.  After a close that
+// fails (and reports), calling it again goes on with the rest.
+void runAbandon(void)
+{
+    for (int k = 0; k < OUTPUTS; k++) {
+        letGo(&output[k]);
+        memFree(outputFile[k]);
+    }
+    letGo(&variant);
+}
