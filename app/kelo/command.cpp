@@ -8,55 +8,61 @@
 const char keloVersion[] = "1.0";
 
 // Each command: name, operands (with their least and most count), summary,
-// options, further help lines, and the routine that runs it.
-const std::vector<Command> commands = {
-    {"dump", "FILE", 1, 1, "list the records of a difference file",
-     {{"--kind", "K", "read FILE as K (vdf, ndf or tdf) whatever its extension", false,
-       "vdf|ndf|tdf"},
-      {"--summary", nullptr, "one line per record: object, first, count, largest difference",
-       false, nullptr},
-      {"--json", nullptr, "the same data as one JSON object", false, nullptr}},
-     nullptr, cmdDump},
-    {"check", "BASE.kgx FILE...", 2, UINT32_MAX, "check difference files against their base model",
-     {{"-v", nullptr, "print a summary line per file when it is sound", false, nullptr},
-      {"--kind", "K", "read every FILE as K whatever its extension", false, "vdf|ndf|tdf"}},
-     nullptr, cmdCheck},
-    {"apply", "BASE.kgx", 1, 1, "write the model that one variant's records describe",
-     {{"--variant", "K", "the K-th variant group of each file, counted from 0", true, nullptr},
-      {"--vdf", "F", "add F's vertex differences", false, nullptr},
-      {"--ndf", "F", "add F's normal differences", false, nullptr},
-      {"--tdf", "F", "add F's texture differences to the packet bytes", false, nullptr},
-      {"-o", "OUT.kgx", "the model to write", true, nullptr}},
-     nullptr, cmdApply},
-    {"blend", "BASE.kgx W0 W1 ...", 1, UINT32_MAX,
-     "write base + sum of weight x difference, one weight per variant",
-     {{"--vdf", "F", "vertex differences to blend", true, nullptr},
-      {"--ndf", "F", "normal differences to blend with the same weights", false, nullptr},
-      {"-o", "OUT.kgx", "the model to write", true, nullptr}},
-     "W0 W1 ... are decimal weights, one per variant group of each file.\n", cmdBlend},
-    {"svg", "BASE.kgx", 1, 1, "draw the base's vertices and one variant's moves as SVG",
-     {{"--vdf", "F", "draw an arrow for each vertex the variant moves", false, nullptr},
-      {"--variant", "K", "the variant group to draw (default 0)", false, nullptr},
-      {"--view", "V", "front (x, y), top (x, z) or side (z, y); default front", false,
-       "front|top|side"},
-      {"-o", "OUT.svg", "the picture to write", true, nullptr}},
-     nullptr, cmdSvg},
-    {"import", "IN.obj", 1, 1, "make a KGX model from a Wavefront OBJ file",
-     {{"--scale", "S", "store each coordinate as round(x * S) in signed 16 bits", false, nullptr},
-      {"--fit", nullptr, "the largest scale at which the model fits, printed (the default)", false,
-       nullptr},
-      {"--like", "BASE.kgx", "take its flags and scales; refuse a topology that differs from its",
-       false, nullptr},
-      {"--objects", "H", "by-group (default): one object per g or o name; single: one object",
-       false, "by-group|single"},
-      {"-o", "OUT.kgx", "the model to write", true, nullptr}},
-     "Give at most one of --scale, --fit and --like.\n", cmdImport},
-    {"export", "IN.kgx", 1, 1, "write a KGX model as a Wavefront OBJ file",
-     {{"-o", "OUT.obj", "the OBJ file to write: one group per object, positions divided by "
-                        "the object's scale",
-       true, nullptr}},
-     nullptr, cmdExport},
-};
+// options, further help lines, and the routine that runs it.  Built on first
+// use rather than before main, so that running out of memory while building
+// it is reported like any other shortage.
+const std::vector<Command> &commandTable()
+{
+    static const std::vector<Command> table = {
+        {"dump", "FILE", 1, 1, "list the records of a difference file",
+         {{"--kind", "K", "read FILE as K (vdf, ndf or tdf) whatever its extension", false,
+           "vdf|ndf|tdf"},
+          {"--summary", nullptr, "one line per record: object, first, count, largest difference",
+           false, nullptr},
+          {"--json", nullptr, "the same data as one JSON object", false, nullptr}},
+         nullptr, cmdDump},
+        {"check", "BASE.kgx FILE...", 2, UINT32_MAX, "check difference files against their base model",
+         {{"-v", nullptr, "print a summary line per file when it is sound", false, nullptr},
+          {"--kind", "K", "read every FILE as K whatever its extension", false, "vdf|ndf|tdf"}},
+         nullptr, cmdCheck},
+        {"apply", "BASE.kgx", 1, 1, "write the model that one variant's records describe",
+         {{"--variant", "K", "the K-th variant group of each file, counted from 0", true, nullptr},
+          {"--vdf", "F", "add F's vertex differences", false, nullptr},
+          {"--ndf", "F", "add F's normal differences", false, nullptr},
+          {"--tdf", "F", "add F's texture differences to the packet bytes", false, nullptr},
+          {"-o", "OUT.kgx", "the model to write", true, nullptr}},
+         nullptr, cmdApply},
+        {"blend", "BASE.kgx W0 W1 ...", 1, UINT32_MAX,
+         "write base + sum of weight x difference, one weight per variant",
+         {{"--vdf", "F", "vertex differences to blend", true, nullptr},
+          {"--ndf", "F", "normal differences to blend with the same weights", false, nullptr},
+          {"-o", "OUT.kgx", "the model to write", true, nullptr}},
+         "W0 W1 ... are decimal weights, one per variant group of each file.\n", cmdBlend},
+        {"svg", "BASE.kgx", 1, 1, "draw the base's vertices and one variant's moves as SVG",
+         {{"--vdf", "F", "draw an arrow for each vertex the variant moves", false, nullptr},
+          {"--variant", "K", "the variant group to draw (default 0)", false, nullptr},
+          {"--view", "V", "front (x, y), top (x, z) or side (z, y); default front", false,
+           "front|top|side"},
+          {"-o", "OUT.svg", "the picture to write", true, nullptr}},
+         nullptr, cmdSvg},
+        {"import", "IN.obj", 1, 1, "make a KGX model from a Wavefront OBJ file",
+         {{"--scale", "S", "store each coordinate as round(x * S) in signed 16 bits", false, nullptr},
+          {"--fit", nullptr, "the largest scale at which the model fits, printed (the default)", false,
+           nullptr},
+          {"--like", "BASE.kgx", "take its flags and scales; refuse a topology that differs from its",
+           false, nullptr},
+          {"--objects", "H", "by-group (default): one object per g or o name; single: one object",
+           false, "by-group|single"},
+          {"-o", "OUT.kgx", "the model to write", true, nullptr}},
+         "Give at most one of --scale, --fit and --like.\n", cmdImport},
+        {"export", "IN.kgx", 1, 1, "write a KGX model as a Wavefront OBJ file",
+         {{"-o", "OUT.obj", "the OBJ file to write: one group per object, positions divided by "
+                            "the object's scale",
+           true, nullptr}},
+         nullptr, cmdExport},
+    };
+    return table;
+}
 
 const std::string *Args::value(const char *option) const
 {
@@ -99,7 +105,7 @@ std::string overview()
     std::string s = "usage: kelo COMMAND OPERANDS [options]\n\n"
                     "Inspect, check, apply, blend and picture Kelo difference files;\n"
                     "convert models from and to Wavefront OBJ.\n\ncommands:\n";
-    for (const Command &cmd : commands)
+    for (const Command &cmd : commandTable())
         s += "  " + commandUsage(cmd) + "\n      " + cmd.summary + "\n";
     return s + "\n'kelo COMMAND --help' describes a command's options; "
                "'kelo --version' prints the version.\n";
@@ -190,7 +196,8 @@ static int32_t report(const Problem &p, const Command *cmd)
     return p.code;
 }
 
-int32_t keloMain(const std::vector<std::string> &words)
+// kelo's run once the words are in hand.
+static int32_t keloRun(const std::vector<std::string> &words, const Command **running)
 {
     if (words.empty()) {
         msgPrint(stderr, "%s", overview().c_str());
@@ -205,21 +212,27 @@ int32_t keloMain(const std::vector<std::string> &words)
         printf("kelo %s\n", keloVersion);
         return report(finishStandardOutput(), nullptr);
     }
-    for (const Command &cmd : commands) {
+    for (const Command &cmd : commandTable()) {
         if (word != cmd.name)
             continue;
-        Problem p;
-        // std::vector reports running out of memory by throwing; kelo ends
-        // with the library's allocation code like every other tool here.
-        try {
-            p = runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end()));
-        } catch (const std::bad_alloc &) {
-            p = problemIn(KELO_NO_MEMORY, "", "out of memory");
-        } catch (const std::length_error &) {
-            p = problemIn(KELO_NO_MEMORY, "", "out of memory");
-        }
-        return report(p, &cmd);
+        *running = &cmd;
+        return report(runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end())),
+                      &cmd);
     }
     msgPrint(stderr, "kelo: '%s' is not a command\n\n%s", word.c_str(), overview().c_str());
     return KELO_USAGE;
+}
+
+int32_t keloMain(int argc, char **argv)
+{
+    const Command *running = nullptr;
+    // The standard containers report running out of memory by throwing;
+    // kelo ends with the library's allocation code like every other tool
+    // here, wherever it happens.
+    try {
+        return keloRun(std::vector<std::string>(argv + 1, argv + argc), &running);
+    } catch (const std::bad_alloc &) {
+    } catch (const std::length_error &) {
+    }
+    return report(problemIn(KELO_NO_MEMORY, "", "out of memory"), running);
 }

@@ -264,7 +264,7 @@ struct Command {
     Problem (*run)(const Args &args);
 };
 
-extern const std::vector<Command> commands;
+const std::vector<Command> &commandTable();
 extern const char keloVersion[];
 
 std::string commandUsage(const Command &cmd);  // "kelo NAME OPERANDS [OPTIONS]"
@@ -274,9 +274,9 @@ std::string overview();                        // kelo --help
 // Parses args against cmd's options; a usage problem when they do not fit.
 Problem parseArgs(const Command &cmd, const std::vector<std::string> &words, Args &args);
 
-// kelo's whole run on its arguments (after the program name): prints what
-// the command prints and any problem, and returns the exit code.
-int32_t keloMain(const std::vector<std::string> &words);
+// kelo's whole run on the process's arguments: prints what the command
+// prints and any problem, and returns the exit code.
+int32_t keloMain(int argc, char **argv);
 
 /* The commands: dump.cpp, check.cpp, apply.cpp, blend.cpp, svg.cpp,
    obj_cmd.cpp */

@@ -15,5 +15,5 @@ void Exit(int32_t code)
 int main(int argc, char **argv)
 {
     openStandardDescriptors();
-    return keloMain(std::vector<std::string>(argv + 1, argv + argc));
+    return keloMain(argc, argv);
 }

@@ -23,13 +23,17 @@ struct Parser {
     }
 };
 
-// The statements of the format that import has no use for, skipped.  Any
-// other keyword is unknown.
-const std::unordered_set<std::string_view> SKIPPED = {
-    "mtllib", "usemtl", "s", "l", "p", "vp", "cstype", "deg", "bmat", "step", "curv", "curv2",
-    "surf", "parm", "trim", "hole", "scrv", "sp", "end", "con", "mg", "lod", "ctech", "stech",
-    "bevel", "c_interp", "d_interp", "shadow_obj", "trace_obj", "maplib", "usemap", "call", "csh",
-};
+// True for a statement of the format that import has no use for, skipped.
+// Any other keyword is unknown.
+static bool skipped(std::string_view key)
+{
+    static const std::unordered_set<std::string_view> keys = {
+        "mtllib", "usemtl", "s", "l", "p", "vp", "cstype", "deg", "bmat", "step", "curv", "curv2",
+        "surf", "parm", "trim", "hole", "scrv", "sp", "end", "con", "mg", "lod", "ctech", "stech",
+        "bevel", "c_interp", "d_interp", "shadow_obj", "trace_obj", "maplib", "usemap", "call", "csh",
+    };
+    return keys.count(key) != 0;
+}
 
 // The UTF-8 byte-order mark some editors put before the first line.
 constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
@@ -191,7 +195,7 @@ Problem parseStatement(Parser &ps, const std::vector<std::string_view> &words, b
     } else if (key == "g" || key == "o") {
         if (!single)
             group = groupIndex(ps, words);
-    } else if (!SKIPPED.count(key) && looksLikeData(words)) {
+    } else if (!skipped(key) && looksLikeData(words)) {
         return ps.fail("unknown statement with numbers", key);
     }
     return {};
