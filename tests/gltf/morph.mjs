@@ -1,8 +1,8 @@
 // morph.mjs ASSET K SHOT0 SHOT1 -- loads ASSET (.glb or .gltf) with three.js
 // in headless Chromium ($CHROMIUM or /usr/bin/chromium), saves a picture at
 // weight 0 of morph target K in SHOT0 and at weight 1 in SHOT1, and prints
-// the positions at weight 1 as JSON: one array per primitive, x y z per
-// vertex.
+// what the page sees at weight 1 as JSON: per primitive, the positions (x y
+// z per vertex) and the KGX vertex each glTF vertex stands for.
 import fs from 'node:fs';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
@@ -28,7 +28,7 @@ const browser = await chromium.launch({
 });
 let status = 0;
 try {
-  const page = await browser.newPage({ viewport: { width: 800, height: 600 } });
+  const page = await browser.newPage({ viewport: { width: 600, height: 400 } });
   page.on('pageerror', (e) => console.error(`page: ${e}`));
   await page.route('http://page.invalid/**', serve);
   await page.goto(`http://page.invalid/?asset=${encodeURIComponent(path.basename(asset))}`);
@@ -39,7 +39,7 @@ try {
     await page.evaluate(([t, weight]) => window.show(t, weight), [Number(k), w]);
     await page.locator('canvas').screenshot({ path: shot });
   }
-  console.log(JSON.stringify(await page.evaluate(() => window.positions())));
+  console.log(JSON.stringify(await page.evaluate(() => window.seen())));
 } catch (e) {
   console.error(`${asset}: ${e.message}`);
   status = 2;
