@@ -244,7 +244,7 @@ constexpr size_t MAX_ELEMENTS = (size_t)1 << 24;
 // Every component of accessor `index`, which must be of `type`, with its
 // sparse substitutions made; an accessor without a view is all zeros.
 // Returns "" or what is wrong with the accessor.
-static std::string readAccessor(const GltfModel &m, int index, int type, std::vector<double> *out)
+static std::string readComponents(const GltfModel &m, int index, int type, std::vector<double> *out)
 {
     if (index < 0 || (size_t)index >= m.accessors.size())
         return format("accessor %d does not exist", index);
@@ -291,6 +291,16 @@ static std::string readAccessor(const GltfModel &m, int index, int type, std::ve
         fill((size_t)e, values + i * elementBytes);
     }
     return "";
+}
+
+// readComponents, refusing a value that is not a finite number: no scale
+// holds it, and the fitted scale would search for one in vain.
+static std::string readAccessor(const GltfModel &m, int index, int type, std::vector<double> *out)
+{
+    std::string why = readComponents(m, index, type, out);
+    if (why.empty() && !std::all_of(out->begin(), out->end(), [](double x) { return std::isfinite(x); }))
+        why = format("accessor %d holds a value that is not a finite number", index);
+    return why;
 }
 
 static std::string readFloats(const GltfModel &m, int index, int type, size_t vertices,

@@ -178,6 +178,8 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
                       uint32_t scale, bool normalTargets, GltfAsset &asset)
 {
     asset = GltfAsset();
+    if (m.obj.empty())
+        return problemAt(KELO_BAD_MODEL, m.name, KGX_COUNT_AT, "no objects, which glTF cannot hold");
     asset.name = std::filesystem::path(m.name).stem().string();
     for (size_t t = 0; t < variants.size(); t++)
         asset.targetNames.push_back(format("variant%zu", t));

@@ -2,7 +2,8 @@
 // in headless Chromium ($CHROMIUM or /usr/bin/chromium), saves a picture at
 // weight 0 of morph target K in SHOT0 and at weight 1 in SHOT1, and prints
 // what the page sees at weight 1 as JSON: per primitive, the positions (x y
-// z per vertex) and the KGX vertex each glTF vertex stands for.
+// z per vertex) and the KGX vertex each glTF vertex stands for.  Any failure
+// ends it with a non-zero status.
 import fs from 'node:fs';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
@@ -16,7 +17,7 @@ const serve = (route) => {
   const root = Object.keys(roots).find((r) => url.startsWith(r));
   const file = url === '/' ? path.join(here, 'morph.html') : root && path.join(roots[root], url.slice(root.length));
   const found = file && (!root || file.startsWith(roots[root])) && fs.existsSync(file);
-  return found ? route.fulfill({ path: file }) : route.fulfill({ status: 404 });
+  return route.fulfill(found ? { path: file } : { status: 404 });
 };
 
 // As root Chromium runs only without its sandbox; the background services
@@ -26,7 +27,6 @@ const browser = await chromium.launch({
   args: ['--headless', '--no-sandbox', '--disable-gpu', '--enable-unsafe-swiftshader', '--disable-quic',
          '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
-let status = 0;
 try {
   const page = await browser.newPage({ viewport: { width: 600, height: 400 } });
   page.on('pageerror', (e) => console.error(`page: ${e}`));
@@ -34,16 +34,12 @@ try {
   await page.goto(`http://page.invalid/?asset=${encodeURIComponent(path.basename(asset))}`);
   await page.waitForFunction(() => window.ready || window.failed, null, { timeout: 60000 });
   const failed = await page.evaluate(() => window.failed);
-  if (failed) throw new Error(failed);
+  if (failed) throw new Error(`${asset}: ${failed}`);
   for (const [w, shot] of [[0, shot0], [1, shot1]]) {
     await page.evaluate(([t, weight]) => window.show(t, weight), [Number(k), w]);
     await page.locator('canvas').screenshot({ path: shot });
   }
   console.log(JSON.stringify(await page.evaluate(() => window.seen())));
-} catch (e) {
-  console.error(`${asset}: ${e.message}`);
-  status = 2;
 } finally {
   await browser.close();
 }
-process.exit(status);
