@@ -259,7 +259,7 @@ TEST(KeloObj, TextureBytesAndScales)
              {"1", "32767"}, {"3", "10922.33333"}, {"0", "1"}, {"65534", "0.5"}, {"1e9", "0.00003"}}) {
         uint32_t scale = 0, back = 0;
         // The vertex no face uses does not count.
-        ASSERT_FALSE(scaleFit(parse(format("v %s 0 0\nv 0 0 0\nv 0 0 0\nf 1 2 3\nv 1e30 0 0\n", most)), scale));
+        ASSERT_FALSE(scaleFit(usedCoordinates(parse(format("v %s 0 0\nv 0 0 0\nv 0 0 0\nf 1 2 3\nv 1e30 0 0\n", most))), "t.obj", scale));
         EXPECT_EQ(scaleText(scale), fit) << most;
         EXPECT_TRUE(scaleParse(fit, back) && back == scale) << fit;
     }

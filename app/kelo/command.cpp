@@ -45,20 +45,29 @@ const std::vector<Command> &commandTable()
            "front|top|side"},
           {"-o", "OUT.svg", "the picture to write", true, nullptr}},
          nullptr, cmdSvg},
-        {"import", "IN.obj", 1, 1, "make a KGX model from a Wavefront OBJ file",
+        {"import", "IN.obj|IN.glb|IN.gltf", 1, 1,
+         "make a KGX model from a Wavefront OBJ file or a glTF asset",
          {{"--scale", "S", "store each coordinate as round(x * S) in signed 16 bits", false, nullptr},
           {"--fit", nullptr, "the largest scale at which the model fits, printed (the default)", false,
            nullptr},
           {"--like", "BASE.kgx", "take its flags and scales; refuse a topology that differs from its",
            false, nullptr},
-          {"--objects", "H", "by-group (default): one object per g or o name; single: one object",
+          {"--objects", "H", "OBJ: by-group (default): one object per g or o name; single: one object",
            false, "by-group|single"},
+          {"--variants", "PREFIX", "glTF: also write each morph target's model, PREFIX_NAME.kgx", false,
+           nullptr},
           {"-o", "OUT.kgx", "the model to write", true, nullptr}},
-         "Give at most one of --scale, --fit and --like.\n", cmdImport},
-        {"export", "IN.kgx", 1, 1, "write a KGX model as a Wavefront OBJ file",
-         {{"-o", "OUT.obj", "the OBJ file to write: one group per object, positions divided by "
-                            "the object's scale",
-           true, nullptr}},
+         "Give at most one of --scale, --fit and --like.  IN is a glTF asset when its\n"
+         "name ends in .glb or .gltf, an OBJ file otherwise.  With --variants the file\n"
+         "of each morph target is printed, in the order of the targets.\n",
+         cmdImport},
+        {"export", "IN.kgx", 1, 1, "write a KGX model as a Wavefront OBJ file or a glTF asset",
+         {{"--vdf", "F", "glTF: one morph target per variant group of F", false, nullptr},
+          {"--ndf", "F", "glTF: the targets' normal offsets, from F", false, nullptr},
+          {"--scale", "S", "glTF: S steps per metre in every object (default: its scale)", false,
+           nullptr},
+          {"-o", "OUT.obj|OUT.glb|OUT.gltf", "glTF for .glb (binary) and .gltf, OBJ otherwise", true,
+           nullptr}},
          nullptr, cmdExport},
     };
     return table;
@@ -104,7 +113,7 @@ std::string overview()
 {
     std::string s = "usage: kelo COMMAND OPERANDS [options]\n\n"
                     "Inspect, check, apply, blend and picture Kelo difference files;\n"
-                    "convert models from and to Wavefront OBJ.\n\ncommands:\n";
+                    "convert models from and to Wavefront OBJ and glTF.\n\ncommands:\n";
     for (const Command &cmd : commandTable())
         s += "  " + commandUsage(cmd) + "\n      " + cmd.summary + "\n";
     return s + "\n'kelo COMMAND --help' describes a command's options; "

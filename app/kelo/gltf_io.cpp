@@ -1,6 +1,8 @@
-// gltf_io.cpp -- glTF 2.0 assets with morph targets: writing and reading
-// them through tinygltf, and mapping them to and from KGX object arrays
-#include "gltf_io.h"
+// gltf_io.cpp -- glTF assets encoded and decoded through tinygltf: one
+// buffer, one mesh, one node and one scene out; every mesh's primitives in,
+// each accessor read with its sparse substitutions and checked against its
+// buffer
+#include "gltf.h"
 
 // tinygltf's implementation is compiled here and nowhere else.  Images are
 // never decoded: kelo reads and writes geometry only.
@@ -13,36 +15,33 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <strings.h>
 
 using tinygltf::Accessor;
-using tinygltf::Model;
+using GltfModel = tinygltf::Model;
 
-// printf into a std::string, for problem texts.
-static std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-static std::string format(const char *fmt, ...)
+bool hasExtension(const std::string &name, const char *ext)
 {
-    char text[512];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
-    return text;
+    size_t n = strlen(ext);
+    return name.size() > n && strcasecmp(name.c_str() + name.size() - n, ext) == 0;
 }
 
-/* ---- Writing ---- */
+bool isGltfName(const std::string &name)
+{
+    return hasExtension(name, ".glb") || hasExtension(name, ".gltf");
+}
+
+/* ---- Encoding ---- */
 
 namespace {
 
 // The model being written: one buffer, one view per run of bytes.
 struct Writer {
-    Model model;
+    GltfModel model;
 
     Writer() { model.buffers.resize(1); }
 
@@ -172,47 +171,8 @@ struct Writer {
 
 }  // namespace
 
-// What makes the asset unwritable, or "": array sizes that do not agree,
-// an object without vertices (glTF has no empty accessor), a vertex number
-// out of range.
-static std::string assetFault(const GltfAsset &asset)
+std::string gltfEncode(const GltfAsset &asset, bool binary)
 {
-    if (asset.objects.empty())
-        return "no objects to write";
-    for (size_t k = 0; k < asset.objects.size(); k++) {
-        const GltfObject &ob = asset.objects[k];
-        size_t n = ob.position.size() / 3;
-        bool sizes = n > 0 && ob.position.size() == 3 * n && ob.triangles.size() % 3 == 0 &&
-                     (ob.normal.empty() || ob.normal.size() == 3 * n) &&
-                     (ob.texcoord.empty() || ob.texcoord.size() == 2 * n) &&
-                     (ob.corner.empty() || ob.corner.size() == 2 * n) &&
-                     ob.targets.size() == asset.targetNames.size();
-        for (const GltfOffsets &t : ob.targets)
-            sizes = sizes && t.position.size() == 3 * n && (t.normal.empty() || t.normal.size() == 3 * n);
-        if (!sizes)
-            return format("object %zu: arrays of sizes that do not agree", k);
-        for (uint32_t i : ob.triangles)
-            if (i >= n)
-                return format("object %zu: vertex %lu out of range", k, (unsigned long)i);
-    }
-    return "";
-}
-
-static bool endsWith(const std::string &s, const char *tail)
-{
-    size_t n = strlen(tail);
-    return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, tail) == 0;
-}
-
-GltfProblem gltfWrite(const GltfAsset &asset, const std::string &path)
-{
-    bool binary = endsWith(path, ".glb");
-    if (!binary && !endsWith(path, ".gltf"))
-        return {path, "the name must end in .glb or .gltf"};
-    std::string fault = assetFault(asset);
-    if (!fault.empty())
-        return {path, fault};
-
     Writer w;
     tinygltf::Mesh mesh;
     mesh.name = asset.name;
@@ -220,40 +180,21 @@ GltfProblem gltfWrite(const GltfAsset &asset, const std::string &path)
         mesh.primitives.push_back(w.primitive(ob));
     mesh.weights.assign(asset.targetNames.size(), 0.0);
     if (!asset.targetNames.empty()) {
-        tinygltf::Value::Array names;
-        for (const std::string &name : asset.targetNames)
-            names.emplace_back(name);
-        tinygltf::Value::Object extras;
-        extras["targetNames"] = tinygltf::Value(names);
-        mesh.extras = tinygltf::Value(extras);
+        tinygltf::Value::Array names(asset.targetNames.begin(), asset.targetNames.end());
+        mesh.extras = tinygltf::Value(tinygltf::Value::Object{{"targetNames", tinygltf::Value(names)}});
     }
     w.model.meshes.push_back(mesh);
     tinygltf::Node node;
     node.name = asset.name;
     node.mesh = 0;
     w.model.nodes.push_back(node);
-    tinygltf::Scene scene;
-    scene.nodes.push_back(0);
-    w.model.scenes.push_back(scene);
+    w.model.scenes.emplace_back().nodes.push_back(0);
     w.model.defaultScene = 0;
     w.model.asset.version = "2.0";
     w.model.asset.generator = "kelo";
-
     std::ostringstream bytes;
-    tinygltf::TinyGLTF gltf;
-    if (!gltf.WriteGltfSceneToStream(&w.model, bytes, !binary, binary))
-        return {path, "the asset could not be encoded"};
-    const std::string &text = bytes.str();
-    FILE *fp = fopen(path.c_str(), "wb");
-    if (!fp)
-        return {path, format("cannot create: %s", strerror(errno))};
-    bool written = fwrite(text.data(), 1, text.size(), fp) == text.size();
-    if (fclose(fp) != 0 || !written) {
-        int why = errno;
-        remove(path.c_str());
-        return {path, format("write failed: %s", strerror(why))};
-    }
-    return {};
+    tinygltf::TinyGLTF().WriteGltfSceneToStream(&w.model, bytes, !binary, binary);
+    return bytes.str();
 }
 
 /* ---- Reading ---- */
@@ -281,7 +222,7 @@ static double component(const unsigned char *p, int type, bool normalized)
 // The first of count elements of elementBytes bytes, stride apart, from
 // byte offset of view; nullptr when they do not lie inside the view and its
 // buffer.
-static const unsigned char *viewSpan(const Model &m, int view, size_t offset, size_t stride,
+static const unsigned char *viewSpan(const GltfModel &m, int view, size_t offset, size_t stride,
                                      size_t count, size_t elementBytes)
 {
     if (view < 0 || (size_t)view >= m.bufferViews.size())
@@ -303,7 +244,7 @@ constexpr size_t MAX_ELEMENTS = (size_t)1 << 24;
 // Every component of accessor `index`, which must be of `type`, with its
 // sparse substitutions made; an accessor without a view is all zeros.
 // Returns "" or what is wrong with the accessor.
-static std::string readAccessor(const Model &m, int index, int type, std::vector<double> *out)
+static std::string readComponents(const GltfModel &m, int index, int type, std::vector<double> *out)
 {
     if (index < 0 || (size_t)index >= m.accessors.size())
         return format("accessor %d does not exist", index);
@@ -352,7 +293,17 @@ static std::string readAccessor(const Model &m, int index, int type, std::vector
     return "";
 }
 
-static std::string readFloats(const Model &m, int index, int type, size_t vertices,
+// readComponents, refusing a value that is not a finite number: no scale
+// holds it, and the fitted scale would search for one in vain.
+static std::string readAccessor(const GltfModel &m, int index, int type, std::vector<double> *out)
+{
+    std::string why = readComponents(m, index, type, out);
+    if (why.empty() && !std::all_of(out->begin(), out->end(), [](double x) { return std::isfinite(x); }))
+        why = format("accessor %d holds a value that is not a finite number", index);
+    return why;
+}
+
+static std::string readFloats(const GltfModel &m, int index, int type, size_t vertices,
                               std::vector<float> *out)
 {
     std::vector<double> values;
@@ -366,7 +317,7 @@ static std::string readFloats(const Model &m, int index, int type, size_t vertic
 
 // The triangles of a primitive: its indices, or its vertices taken three at
 // a time when it has none.
-static std::string readTriangles(const Model &m, const tinygltf::Primitive &p, size_t vertices,
+static std::string readTriangles(const GltfModel &m, const tinygltf::Primitive &p, size_t vertices,
                                  std::vector<uint32_t> *out)
 {
     std::vector<double> values;
@@ -396,7 +347,7 @@ static int attribute(const std::map<std::string, int> &attributes, const char *n
 }
 
 // One primitive as an object, or "" and what is wrong with it.
-static std::string readPrimitive(const Model &m, const tinygltf::Primitive &p, GltfObject *ob)
+static std::string readPrimitive(const GltfModel &m, const tinygltf::Primitive &p, GltfObject *ob)
 {
     if (p.mode != TINYGLTF_MODE_TRIANGLES && p.mode != TINYGLTF_MODE_POINTS)
         return format("mode %d: only triangles and points can be read", p.mode);
@@ -450,48 +401,38 @@ static std::vector<std::string> targetNames(const tinygltf::Mesh &mesh, size_t t
     return out;
 }
 
-static GltfProblem assetFromModel(const std::string &path, const Model &m, GltfAsset *asset)
+// Every primitive of every mesh, in order.  The targets are those of the
+// first primitive that has any, named by its mesh; a primitive without
+// targets stays still in each, one with another number of them is refused.
+// Returns "" or what is wrong.
+static std::string assetFromModel(const GltfModel &m, GltfAsset &asset)
 {
-    *asset = GltfAsset();
+    asset = GltfAsset();
+    size_t targets = 0;
+    for (const tinygltf::Mesh &mesh : m.meshes)
+        for (const tinygltf::Primitive &p : mesh.primitives)
+            if (!targets && !p.targets.empty()) {
+                targets = p.targets.size();
+                asset.targetNames = targetNames(mesh, targets);
+            }
     for (size_t mi = 0; mi < m.meshes.size(); mi++) {
         const tinygltf::Mesh &mesh = m.meshes[mi];
+        asset.name = asset.objects.empty() ? mesh.name : asset.name;
         for (size_t pi = 0; pi < mesh.primitives.size(); pi++) {
             const tinygltf::Primitive &p = mesh.primitives[pi];
             std::string where = format("mesh %zu primitive %zu: ", mi, pi);
-            if (asset->objects.empty()) {
-                asset->name = mesh.name;
-                asset->targetNames = targetNames(mesh, p.targets.size());
-            } else if (p.targets.size() != asset->targetNames.size()) {
-                return {path, where + format("%zu morph targets, the first primitive has %zu",
-                                             p.targets.size(), asset->targetNames.size())};
-            }
-            asset->objects.emplace_back();
-            std::string why = readPrimitive(m, p, &asset->objects.back());
+            if (!p.targets.empty() && p.targets.size() != targets)
+                return where + format("%zu morph targets, another primitive has %zu",
+                                      p.targets.size(), targets);
+            GltfObject &ob = asset.objects.emplace_back();
+            ob.name = mesh.name.empty() ? format("mesh %zu", mi) : mesh.name;
+            std::string why = readPrimitive(m, p, &ob);
             if (!why.empty())
-                return {path, where + why};
+                return where + why;
+            ob.targets.resize(targets, {std::vector<float>(ob.position.size(), 0.0f), {}});
         }
     }
-    if (asset->objects.empty())
-        return {path, "no mesh to read"};
-    return {};
-}
-
-static GltfProblem loadBytes(const std::string &path, std::vector<unsigned char> *bytes)
-{
-    FILE *fp = fopen(path.c_str(), "rb");
-    if (!fp)
-        return {path, format("cannot open: %s", strerror(errno))};
-    unsigned char block[65536];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, fp)) > 0)
-        bytes->insert(bytes->end(), block, block + got);
-    int failed = ferror(fp) ? errno : 0;
-    fclose(fp);
-    if (failed)
-        return {path, format("read failed: %s", strerror(failed))};
-    if (bytes->size() > UINT32_MAX)
-        return {path, "larger than 4 GiB"};
-    return {};
+    return asset.objects.empty() ? "no mesh to read" : "";
 }
 
 // tinygltf's report, several lines at times, as one line.
@@ -511,406 +452,33 @@ static bool skipImage(tinygltf::Image *, const int, std::string *, std::string *
     return true;
 }
 
-GltfProblem gltfRead(const std::string &path, GltfAsset *asset)
+Problem gltfDecode(const Input &in, GltfAsset &asset)
 {
-    std::vector<unsigned char> bytes;
-    if (GltfProblem p = loadBytes(path, &bytes))
-        return p;
+    const std::vector<unsigned char> &bytes = in.bytes;
+    auto refuse = [&](const std::string &what) { return problemIn(KELO_BAD_IMPORT, in.name, what); };
     const size_t GLB_HEADER = 12, GLB_LENGTH_AT = 8;
     bool glb = bytes.size() >= 4 && memcmp(bytes.data(), "glTF", 4) == 0;
     if (glb && bytes.size() < GLB_HEADER)
-        return {path, format("truncated GLB: %zu bytes, less than its header", bytes.size())};
+        return refuse(format("truncated GLB: %zu bytes, less than its header", bytes.size()));
     if (glb && loadLE32(&bytes[GLB_LENGTH_AT]) > bytes.size())
-        return {path, format("truncated GLB: %zu bytes, its header gives %lu", bytes.size(),
-                             (unsigned long)loadLE32(&bytes[GLB_LENGTH_AT]))};
+        return refuse(format("truncated GLB: %zu bytes, its header gives %lu", bytes.size(),
+                             (unsigned long)loadLE32(&bytes[GLB_LENGTH_AT])));
     auto first = std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return !isspace(c); });
     if (!glb && (first == bytes.end() || *first != '{'))
-        return {path, "not a glTF file: neither binary glTF nor JSON"};
+        return refuse("not a glTF file: neither binary glTF nor JSON");
 
-    size_t slash = path.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    size_t slash = in.name.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : in.name.substr(0, slash + 1);
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(skipImage, nullptr);
-    Model m;
+    GltfModel m;
     std::string err, warn;
     bool ok = glb ? loader.LoadBinaryFromMemory(&m, &err, &warn, bytes.data(),
                                                 (unsigned int)bytes.size(), dir)
                   : loader.LoadASCIIFromString(&m, &err, &warn, (const char *)bytes.data(),
                                                (unsigned int)bytes.size(), dir);
     if (!ok)
-        return {path, oneLine(err)};
-    return assetFromModel(path, m, asset);
-}
-
-/* ---- From KGX ---- */
-
-namespace {
-
-// One corner of a KGX primitive: what becomes one glTF vertex.
-struct Corner {
-    uint32_t vertex, normal;
-    bool textured;
-    uint8_t u, v;
-    uint64_t key() const
-    {
-        return vertex | (uint64_t)normal << 16 | (uint64_t)textured << 32 | (uint64_t)u << 40 |
-               (uint64_t)v << 48;
-    }
-};
-
-}  // namespace
-
-// Packet word w of the primitive whose packet starts at byte `at`; bytes
-// beyond the packets read as 0, as the model builder writes them.
-static uint32_t packetWord(const KgxObjectArrays &ob, size_t at, uint32_t w)
-{
-    unsigned char word[4] = {0, 0, 0, 0};
-    size_t first = at + 4 * (size_t)w;
-    for (size_t i = 0; i < 4 && first + i < ob.packets.size(); i++)
-        word[i] = ob.packets[first + i];
-    return loadLE32(word);
-}
-
-// The corners of object ob's primitives as triangles, three corners each,
-// fanned from each primitive's first corner.  Returns "" or what is wrong.
-static std::string triangleCorners(const KgxObjectArrays &ob, std::vector<Corner> *out)
-{
-    size_t nVert = ob.vert.size() / ELEMENT_VALUES, nNorm = ob.norm.size() / ELEMENT_VALUES;
-    size_t at = 0;
-    for (size_t j = 0; j < ob.primHeaders.size(); j++) {
-        uint32_t header = ob.primHeaders[j], words = primPacketWords(header);
-        uint32_t mode = primMode(header), n = mode & MODE_FOUR_CORNERS ? 4 : 3;
-        if (words < n)
-            return format("primitive %zu: a packet of %lu words for %lu corners", j,
-                          (unsigned long)words, (unsigned long)n);
-        Corner c[4];
-        for (uint32_t i = 0; i < n; i++) {
-            uint32_t word = packetWord(ob, at, i);
-            c[i].vertex = cornerIndex(word);
-            c[i].normal = words >= 2 * n ? cornerIndex(packetWord(ob, at, n + i)) : c[i].vertex;
-            c[i].textured = mode & MODE_TEXTURED;
-            c[i].u = c[i].textured ? cornerU(word) : 0;
-            c[i].v = c[i].textured ? cornerV(word) : 0;
-            if (c[i].vertex >= nVert)
-                return format("primitive %zu: vertex %lu out of range", j, (unsigned long)c[i].vertex);
-            if (nNorm && c[i].normal >= nNorm)
-                return format("primitive %zu: normal %lu out of range", j, (unsigned long)c[i].normal);
-        }
-        out->insert(out->end(), {c[0], c[1], c[2]});
-        if (n == 4)
-            out->insert(out->end(), {c[0], c[2], c[3]});
-        at += PRIM_HEAD * (size_t)words;
-    }
-    return "";
-}
-
-constexpr double NORMAL_ONE = 4096;  // the length of a unit normal in a KGX model
-
-// A KGX normal as a unit vector: value / 4096 when that is of unit length
-// within NORMAL_SLACK (so that import gets the same integers back), else
-// scaled to unit length; +z for a zero normal, which has no direction.
-static void unitNormal(const int16_t *n, float *out)
-{
-    double len = std::sqrt((double)n[0] * n[0] + (double)n[1] * n[1] + (double)n[2] * n[2]);
-    double div = std::fabs(len / NORMAL_ONE - 1) <= NORMAL_SLACK ? NORMAL_ONE : len;
-    for (int a = 0; a < 3; a++)
-        out[a] = len == 0 ? (a == 2) : (float)(n[a] / div);
-}
-
-// Turns each triangle whose corners' normals point against its winding, so
-// that its front, counter-clockwise in glTF, faces where its normals point.
-static void orientTriangles(const KgxObjectArrays &ob, std::vector<Corner> *corners)
-{
-    if (ob.norm.empty())
-        return;
-    for (size_t j = 0; j + 2 < corners->size(); j += 3) {
-        const Corner *c = &(*corners)[j];
-        double e[2][3], facing = 0;
-        for (int a = 0; a < 3; a++)
-            for (int i = 0; i < 2; i++)
-                e[i][a] = (double)ob.vert[ELEMENT_VALUES * c[i + 1].vertex + a] - ob.vert[ELEMENT_VALUES * c[0].vertex + a];
-        for (int a = 0; a < 3; a++) {
-            double cross = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
-            for (int i = 0; i < 3; i++)
-                facing += cross * ob.norm[ELEMENT_VALUES * c[i].normal + a];
-        }
-        if (facing < 0)
-            std::swap((*corners)[j + 1], (*corners)[j + 2]);
-    }
-}
-
-// The glTF vertices of one object: one per distinct corner, then one for
-// each vertex and each normal that no corner uses.
-static std::vector<Corner> objectVertices(const KgxObjectArrays &ob, std::vector<Corner> &corners,
-                                          std::vector<uint32_t> *triangles)
-{
-    size_t nVert = ob.vert.size() / ELEMENT_VALUES, nNorm = ob.norm.size() / ELEMENT_VALUES;
-    std::map<uint64_t, uint32_t> number;
-    std::vector<Corner> vertices;
-    std::vector<bool> vertUsed(nVert), normUsed(nNorm);
-    auto vertexOf = [&](const Corner &c) {
-        auto [it, added] = number.emplace(c.key(), (uint32_t)vertices.size());
-        if (added)
-            vertices.push_back(c);
-        vertUsed[c.vertex] = true;
-        if (c.normal < nNorm)
-            normUsed[c.normal] = true;
-        return it->second;
-    };
-    for (const Corner &c : corners)
-        triangles->push_back(vertexOf(c));
-    for (uint32_t v = 0; v < nVert; v++)
-        if (!vertUsed[v])
-            vertexOf({v, v < nNorm ? v : 0, false, 0, 0});
-    for (uint32_t k = 0; k < nNorm && nVert; k++)
-        if (!normUsed[k])
-            vertexOf({k < nVert ? k : 0, k, false, 0, 0});
-    return vertices;
-}
-
-static double stepsOf(const KgxObjectArrays &ob, double stepsPerMetre)
-{
-    if (stepsPerMetre > 0)
-        return stepsPerMetre;
-    return ob.scale ? ob.scale / (double)SCALE_WORD_ONE : 1.0;
-}
-
-GltfProblem gltfFromKgx(const std::string &file, const std::vector<KgxObjectArrays> &base,
-                        const std::vector<KgxVariant> &variants, double stepsPerMetre,
-                        bool normalTargets, GltfAsset *asset)
-{
-    *asset = GltfAsset();
-    for (const KgxVariant &var : variants)
-        asset->targetNames.push_back(var.name);
-    for (size_t k = 0; k < base.size(); k++) {
-        const KgxObjectArrays &ob = base[k];
-        std::vector<Corner> corners;
-        std::string why = triangleCorners(ob, &corners);
-        if (!why.empty())
-            return {file, format("object %zu ", k) + why};
-        if (ob.vert.size() < ELEMENT_VALUES)
-            return {file, format("object %zu has no vertices, which glTF cannot hold", k)};
-        orientTriangles(ob, &corners);
-        GltfObject g;
-        std::vector<Corner> vertices = objectVertices(ob, corners, &g.triangles);
-        bool normals = ob.norm.size() >= ELEMENT_VALUES;
-        bool textured = std::any_of(corners.begin(), corners.end(), [](const Corner &c) { return c.textured; });
-        double steps = stepsOf(ob, stepsPerMetre);
-        for (const Corner &c : vertices) {
-            for (int a = 0; a < 3; a++)
-                g.position.push_back((float)(ob.vert[ELEMENT_VALUES * c.vertex + a] / steps));
-            if (normals) {
-                float n[3];
-                unitNormal(&ob.norm[ELEMENT_VALUES * (size_t)c.normal], n);
-                g.normal.insert(g.normal.end(), n, n + 3);
-            }
-            if (textured)
-                g.texcoord.insert(g.texcoord.end(), {c.u / 255.0f, 1 - c.v / 255.0f});
-            g.corner.insert(g.corner.end(), {(uint16_t)c.vertex, (uint16_t)c.normal});
-        }
-        for (const KgxVariant &var : variants) {
-            const KgxObjectArrays *vo = k < var.objects.size() ? &var.objects[k] : nullptr;
-            if (!vo || vo->vert.size() != ob.vert.size() || (normalTargets && vo->norm.size() != ob.norm.size()))
-                return {file, format("variant \"%s\" object %zu does not match the base", var.name.c_str(), k)};
-            GltfOffsets t;
-            for (size_t i = 0; i < vertices.size(); i++) {
-                size_t v = ELEMENT_VALUES * (size_t)vertices[i].vertex, n = ELEMENT_VALUES * (size_t)vertices[i].normal;
-                for (int a = 0; a < 3; a++)
-                    t.position.push_back((float)((vo->vert[v + a] - ob.vert[v + a]) / steps));
-                for (int a = 0; a < 3 && normalTargets && normals; a++)
-                    t.normal.push_back((float)(vo->norm[n + a] / NORMAL_ONE - g.normal[3 * i + a]));
-            }
-            g.targets.push_back(t);
-        }
-        asset->objects.push_back(g);
-    }
-    return {};
-}
-
-/* ---- To KGX ---- */
-
-// Coordinate a of vertex i, with target t's offset added (t < 0: the base).
-static double coordinate(const std::vector<float> &base, const GltfObject &g, size_t i, int a, int t,
-                         bool normal)
-{
-    const std::vector<float> *offsets =
-        t < 0 ? nullptr : normal ? &g.targets[t].normal : &g.targets[t].position;
-    return (double)base[3 * i + a] + (offsets && !offsets->empty() ? (double)(*offsets)[3 * i + a] : 0.0);
-}
-
-// x in steps of the scale, or INT32_MIN when it falls outside 16 bits.
-static int32_t quantise(double x, double steps)
-{
-    double q = std::round(x * steps);
-    return q >= -32768.0 && q <= 32767.0 ? (int32_t)q : INT32_MIN;
-}
-
-static int16_t normalValue(double x)
-{
-    double q = std::round(x * NORMAL_ONE);
-    return std::isnan(q) ? 0 : (int16_t)std::clamp(q, -32768.0, 32767.0);
-}
-
-// A texture coordinate as a byte: 0..1 maps to 0..255, and a coordinate
-// outside 0..1 tiles (its fractional part is mapped).
-static uint8_t texByte(double t)
-{
-    if (!(t >= 0 && t <= 1))
-        t -= std::floor(t);
-    return std::isfinite(t) ? (uint8_t)std::round(t * 255.0) : 0;
-}
-
-static void appendBits(std::vector<uint32_t> *key, const std::vector<float> &values, size_t i)
-{
-    for (size_t a = 0; !values.empty() && a < 3; a++)
-        key->push_back(std::bit_cast<uint32_t>(values[3 * i + a]));
-}
-
-// Gives each glTF vertex the number of its class (equal keys, one class).
-// With keyOrder the classes are numbered in the order of their keys, which
-// begin with the KGX numbers of _KGX_CORNER; otherwise in order of first
-// appearance.  Returns one representative vertex per class.
-static std::vector<size_t> classes(const std::vector<std::vector<uint32_t>> &keys, bool keyOrder,
-                                   std::vector<uint32_t> *number)
-{
-    std::map<std::vector<uint32_t>, uint32_t> ids;
-    for (const std::vector<uint32_t> &key : keys)
-        ids.emplace(key, (uint32_t)ids.size());
-    uint32_t rank = 0;
-    for (auto &entry : ids)
-        entry.second = keyOrder ? rank++ : entry.second;
-    std::vector<size_t> representative(ids.size(), SIZE_MAX);
-    for (size_t i = 0; i < keys.size(); i++) {
-        number->push_back(ids[keys[i]]);
-        representative[number->back()] = std::min(representative[number->back()], i);
-    }
-    return representative;
-}
-
-// The flat normal of triangle j of the base (t < 0) or of target t.
-static void flatNormal(const GltfObject &g, size_t j, int t, int16_t *out)
-{
-    double p[3][3];
-    for (int c = 0; c < 3; c++)
-        for (int a = 0; a < 3; a++)
-            p[c][a] = coordinate(g.position, g, g.triangles[3 * j + c], a, t, false);
-    double e[2][3], n[3];
-    for (int a = 0; a < 3; a++) {
-        e[0][a] = p[1][a] - p[0][a];
-        e[1][a] = p[2][a] - p[0][a];
-    }
-    for (int a = 0; a < 3; a++)
-        n[a] = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
-    double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    for (int a = 0; a < 3; a++)
-        out[a] = len > 0 ? normalValue(n[a] / len) : 0;
-    out[3] = 0;
-}
-
-// The vertex and normal arrays of one object, of the base (t < 0) or of
-// target t.  Returns "" or the coordinate that does not fit.
-static std::string objectValues(const GltfObject &g, int t, double steps,
-                                const std::vector<size_t> &vertexOf,
-                                const std::vector<size_t> &normalOf, KgxObjectArrays *ob)
-{
-    ob->vert.clear();
-    ob->norm.clear();
-    for (size_t i : vertexOf) {
-        for (int a = 0; a < 3; a++) {
-            double x = coordinate(g.position, g, i, a, t, false);
-            int32_t q = quantise(x, steps);
-            if (q == INT32_MIN)
-                return format("vertex %zu%s: coordinate %g does not fit scale %g", i,
-                              t < 0 ? "" : format(" in morph target %d", t).c_str(), x, steps);
-            ob->vert.push_back((int16_t)q);
-        }
-        ob->vert.push_back(0);
-    }
-    int16_t n[4] = {0, 0, 0, 0};
-    for (size_t i : normalOf) {
-        for (int a = 0; a < 3; a++)
-            n[a] = normalValue(coordinate(g.normal, g, i, a, t, true));
-        ob->norm.insert(ob->norm.end(), n, n + 4);
-    }
-    for (size_t j = 0; g.normal.empty() && j < g.triangles.size() / 3; j++) {
-        flatNormal(g, j, t, n);
-        ob->norm.insert(ob->norm.end(), n, n + 4);
-    }
-    return "";
-}
-
-GltfProblem gltfToKgx(const std::string &file, const GltfAsset &asset,
-                      const std::vector<uint32_t> &scales, KgxImport *out)
-{
-    *out = KgxImport();
-    out->variants.resize(asset.targetNames.size());
-    for (size_t k = 0; k < asset.objects.size(); k++) {
-        const GltfObject &g = asset.objects[k];
-        size_t n = g.position.size() / 3;
-        bool carried = !g.corner.empty();
-        std::vector<std::vector<uint32_t>> vertKeys(n), normKeys(n);
-        for (size_t i = 0; i < n; i++) {
-            vertKeys[i].push_back(carried ? g.corner[2 * i] : 0);
-            normKeys[i].push_back(carried ? g.corner[2 * i + 1] : 0);
-            appendBits(&vertKeys[i], g.position, i);
-            appendBits(&normKeys[i], g.normal, i);
-            for (const GltfOffsets &t : g.targets) {
-                appendBits(&vertKeys[i], t.position, i);
-                appendBits(&normKeys[i], t.normal, i);
-            }
-        }
-        std::vector<uint32_t> vertNumber, normNumber;
-        std::vector<size_t> vertexOf = classes(vertKeys, carried, &vertNumber);
-        std::vector<size_t> normalOf;
-        if (!g.normal.empty())
-            normalOf = classes(normKeys, carried, &normNumber);
-        size_t normals = g.normal.empty() ? g.triangles.size() / 3 : normalOf.size();
-        if (vertexOf.size() > CORNER_INDEX_MAX || normals > CORNER_INDEX_MAX)
-            return {file, format("object %zu: %zu vertices and %zu normals (an object holds at most %lu of each)",
-                                 k, vertexOf.size(), normals, (unsigned long)CORNER_INDEX_MAX)};
-
-        uint32_t word = scales.empty() ? SCALE_WORD_ONE : scales[std::min(k, scales.size() - 1)];
-        double steps = (word ? word : SCALE_WORD_ONE) / (double)SCALE_WORD_ONE;
-        KgxObjectArrays ob;
-        ob.scale = word;
-        for (size_t j = 0; j < g.triangles.size() / 3; j++) {
-            bool textured = !g.texcoord.empty();
-            ob.primHeaders.push_back(primHeader(textured ? MODE_TEXTURED : 0, 6));
-            uint32_t words[6];
-            for (int c = 0; c < 3; c++) {
-                size_t i = g.triangles[3 * j + c];
-                words[c] = textured ? cornerWord(vertNumber[i], texByte(g.texcoord[2 * i]),
-                                                 texByte(1 - (double)g.texcoord[2 * i + 1]))
-                                    : cornerWord(vertNumber[i]);
-                words[3 + c] = cornerWord(g.normal.empty() ? (uint32_t)j : normNumber[i]);
-            }
-            for (uint32_t w : words) {
-                ob.packets.resize(ob.packets.size() + 4);
-                storeLE32(&ob.packets[ob.packets.size() - 4], w);
-            }
-        }
-        for (int t = -1; t < (int)asset.targetNames.size(); t++) {
-            KgxObjectArrays &into = t < 0 ? ob : out->variants[t].emplace_back(ob);
-            std::string why = objectValues(g, t, steps, vertexOf, normalOf, &into);
-            if (!why.empty())
-                return {file, format("object %zu ", k) + why};
-        }
-        out->base.push_back(std::move(ob));
-    }
-    return {};
-}
-
-uint32_t gltfFitScale(const GltfAsset &asset)
-{
-    double most = 0;
-    for (const GltfObject &g : asset.objects)
-        for (size_t i = 0; i < g.position.size() / 3; i++)
-            for (int t = -1; t < (int)g.targets.size(); t++)
-                for (int a = 0; a < 3; a++)
-                    most = std::max(most, std::fabs(coordinate(g.position, g, i, a, t, false)));
-    if (most == 0)
-        return SCALE_WORD_ONE;
-    // |x| x word / 65536 <= 32767 then holds for every coordinate x.
-    double word = std::floor(32767.0 * SCALE_WORD_ONE / most);
-    return word >= (double)UINT32_MAX ? UINT32_MAX : (uint32_t)word;
+        return refuse(oneLine(err));
+    std::string why = assetFromModel(m, asset);
+    return why.empty() ? Problem{} : refuse(why);
 }

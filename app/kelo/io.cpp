@@ -3,10 +3,12 @@
 // standard streams
 #include "kelo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,37 +61,6 @@ static Problem writeFailed(const std::string &target, const char *step)
     return problemIn(KELO_WRITE, target, format("cannot %s: %s", step, strerror(errno)));
 }
 
-// A target that is not a regular file (a device, a pipe, a terminal) cannot
-// be replaced by renaming; it is opened and written as it is.
-static Problem writeInPlace(const std::string &target, const unsigned char *data, size_t size)
-{
-    int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0)
-        return writeFailed(target, "open");
-    if (!writeAll(fd, data, size)) {
-        Problem p = writeFailed(target, "write");
-        close(fd);
-        return p;
-    }
-    if (close(fd) != 0)
-        return writeFailed(target, "close");
-    return {};
-}
-
-// The temporary file beside a target: removed when it goes out of scope
-// unless it was renamed into place.
-struct Temporary {
-    std::string path;
-    int fd = -1;
-    ~Temporary()
-    {
-        if (fd >= 0)
-            close(fd);
-        if (!path.empty())
-            unlink(path.c_str());
-    }
-};
-
 // The permissions the written file gets: those of the file it replaces, or
 // what creating it would give.
 static mode_t modeFor(const struct stat *old)
@@ -101,46 +72,115 @@ static mode_t modeFor(const struct stat *old)
     return 0666 & ~mask;
 }
 
-Problem writeOutput(const std::string &target, const void *data, size_t size)
+namespace {
+
+// One output on its way.  A regular target gets a temporary file beside it,
+// written whole and closed, and removed when this goes out of scope unless
+// it was renamed into place.  A target that is not a regular file (a device,
+// a pipe, a terminal) cannot be replaced by renaming: it is opened, and
+// written as it is.
+struct Staged {
+    std::string target, path, temporary;  // path: the file the target names
+    int fd = -1;
+    Staged() = default;
+    Staged(const Staged &) = delete;
+    Staged &operator=(const Staged &) = delete;
+    ~Staged()
+    {
+        if (fd >= 0)
+            close(fd);
+        if (!temporary.empty())
+            unlink(temporary.c_str());
+    }
+};
+
+}  // namespace
+
+// Writes the bytes to a temporary beside the target, or opens a target that
+// is not a regular file.
+static Problem stage(const std::string &target, const unsigned char *bytes, size_t size, Staged &s)
 {
-    const unsigned char *bytes = (const unsigned char *)data;
+    s.target = target;
     struct stat st;
     bool exists = stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode))
-        return writeInPlace(target, bytes, size);
+    if (exists && !S_ISREG(st.st_mode)) {
+        s.fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        return s.fd < 0 ? writeFailed(target, "open") : Problem{};
+    }
     if (exists && access(target.c_str(), W_OK) != 0)
         return writeFailed(target, "write over it");
     // A symbolic link stays a link: the file it names is replaced.
-    std::string path = target;
+    s.path = target;
     if (exists) {
         char *real = realpath(target.c_str(), nullptr);
         if (!real)
             return writeFailed(target, "resolve its name");
-        path = real;
+        s.path = real;
         free(real);
     }
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    Temporary tmp;
+    size_t slash = s.path.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : s.path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? s.path : s.path.substr(slash + 1);
     std::string pattern = dir + "." + base + ".XXXXXX";
-    tmp.fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (tmp.fd < 0)
+    int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
         return writeFailed(target, "create a temporary file beside it");
-    tmp.path = pattern;
-    if (fchmod(tmp.fd, modeFor(exists ? &st : nullptr)) != 0)
+    s.temporary = pattern;
+    s.fd = fd;
+    if (fchmod(fd, modeFor(exists ? &st : nullptr)) != 0)
         return writeFailed(target, "set its permissions");
-    if (!writeAll(tmp.fd, bytes, size))
+    if (!writeAll(fd, bytes, size))
         return writeFailed(target, "write");
-    if (fsync(tmp.fd) != 0)
+    if (fsync(fd) != 0)
         return writeFailed(target, "flush");
-    int fd = tmp.fd;
-    tmp.fd = -1;
+    s.fd = -1;
     if (close(fd) != 0)
         return writeFailed(target, "close");
-    if (rename(tmp.path.c_str(), path.c_str()) != 0)
-        return writeFailed(target, "rename the temporary file into place");
-    tmp.path.clear();
+    return {};
+}
+
+// Renames the temporary into place, or writes the target opened in place.
+static Problem commit(Staged &s, const unsigned char *bytes, size_t size)
+{
+    if (s.temporary.empty()) {
+        if (!writeAll(s.fd, bytes, size))
+            return writeFailed(s.target, "write");
+        int fd = s.fd;
+        s.fd = -1;
+        return close(fd) != 0 ? writeFailed(s.target, "close") : Problem{};
+    }
+    if (rename(s.temporary.c_str(), s.path.c_str()) != 0)
+        return writeFailed(s.target, "rename the temporary file into place");
+    s.temporary.clear();
+    return {};
+}
+
+Problem writeOutput(const std::string &target, const void *data, size_t size)
+{
+    Staged s;
+    const unsigned char *bytes = (const unsigned char *)data;
+    if (Problem p = stage(target, bytes, size, s))
+        return p;
+    return commit(s, bytes, size);
+}
+
+Problem writeOutputs(const std::vector<OutputFile> &files)
+{
+    std::vector<std::filesystem::path> seen;
+    for (const OutputFile &f : files) {
+        std::error_code ec;
+        std::filesystem::path name = std::filesystem::weakly_canonical(f.target, ec);
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            return usageProblem(format("two outputs would be written to %s", f.target.c_str()));
+        seen.push_back(name);
+    }
+    std::vector<Staged> staged(files.size());
+    for (size_t i = 0; i < files.size(); i++)
+        if (Problem p = stage(files[i].target, files[i].bytes.data(), files[i].bytes.size(), staged[i]))
+            return p;
+    for (size_t i = 0; i < files.size(); i++)
+        if (Problem p = commit(staged[i], files[i].bytes.data(), files[i].bytes.size()))
+            return p;
     return {};
 }
 

@@ -29,7 +29,7 @@ enum KeloCode : int32_t {
     KELO_BAD_FILE = 2,   // a difference file is malformed or does not fit the base
     KELO_BAD_MODEL = 3,  // a model file is refused
     KELO_NO_GROUP = 4,   // the asked-for variant is absent, or weights and groups disagree
-    KELO_BAD_OBJ = 5,    // an OBJ file cannot be imported
+    KELO_BAD_IMPORT = 5, // a file to import (OBJ or glTF) is refused
     KELO_NOT_LIKE = 6,   // an imported model's topology differs from the --like base
     KELO_WRITE = 7,      // an output cannot be written; any earlier file there is kept
     KELO_NO_MEMORY = memCode + 2,  // out of memory, as the library's strAlloc
@@ -84,6 +84,18 @@ Problem readInput(const std::string &name, const char *const *list, Input &in);
 // On failure the temporary is removed, an earlier file at target is left
 // untouched, and the problem has code KELO_WRITE.
 Problem writeOutput(const std::string &target, const void *data, size_t size);
+
+// Several outputs, all or none: each is written beside its target as
+// writeOutput writes it (a target that is not a regular file is opened), and
+// only when every one is written are they renamed into place in order.  A
+// failure before that leaves no temporary and no target changed; renaming
+// fails only on a fault of the file system, and then the targets before it
+// hold their new files.  Two outputs naming one file are a usage problem.
+struct OutputFile {
+    std::string target;
+    std::vector<unsigned char> bytes;
+};
+Problem writeOutputs(const std::vector<OutputFile> &files);
 
 // Flushes and checks standard output; KELO_WRITE when anything written to it
 // was lost.
@@ -279,7 +291,7 @@ Problem parseArgs(const Command &cmd, const std::vector<std::string> &words, Arg
 int32_t keloMain(int argc, char **argv);
 
 /* The commands: dump.cpp, check.cpp, apply.cpp, blend.cpp, svg.cpp,
-   obj_cmd.cpp */
+   convert.cpp */
 
 Problem cmdDump(const Args &args);
 Problem cmdCheck(const Args &args);

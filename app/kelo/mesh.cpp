@@ -36,38 +36,53 @@ int32_t quantise(double x, uint32_t scale)
     return (int32_t)q;
 }
 
-static bool allFit(const ObjText &t, uint32_t scale)
+int16_t normalValue(double x)
 {
-    for (const ObjCorner &c : t.corners)
-        for (int32_t a = 0; a < 3; a++)
-            if (quantise(t.pos[3 * (size_t)c.v + a], scale) == INT32_MIN)
-                return false;
+    double q = std::round(x * NORMAL_ONE);
+    return std::isnan(q) ? 0 : (int16_t)std::clamp(q, -32768.0, 32767.0);
+}
+
+uint32_t scaleOf(uint32_t word)
+{
+    return word ? word : SCALE_ONE;
+}
+
+static bool allFit(const std::vector<double> &values, uint32_t scale)
+{
+    for (double x : values)
+        if (quantise(x, scale) == INT32_MIN)
+            return false;
     return true;
 }
 
-/*
- * The largest scale at which every vertex that a face uses fits in signed
- * 16 bits.  A model of only zero coordinates, or of no faces, gets scale 1.
- * KELO_BAD_OBJ when even the smallest scale is too large.
- */
-Problem scaleFit(const ObjText &t, uint32_t &scale)
+// Starts from the scale the largest value gives and steps down while
+// rounding still pushes a value out of range.
+Problem scaleFit(const std::vector<double> &values, const std::string &file, uint32_t &scale)
 {
     double most = 0;
-    for (const ObjCorner &c : t.corners)
-        for (int32_t a = 0; a < 3; a++)
-            most = std::max(most, std::fabs(t.pos[3 * (size_t)c.v + a]));
+    for (double x : values)
+        most = std::max(most, std::fabs(x));
     scale = SCALE_ONE;
     if (most == 0)
         return {};
     double w = std::floor(32767.0 * SCALE_ONE / most);
     uint32_t s = w > (double)UINT32_MAX ? UINT32_MAX : (uint32_t)w;
-    while (s > 0 && !allFit(t, s))
+    while (s > 0 && !allFit(values, s))
         s--;
     if (s == 0)
-        return problemIn(KELO_BAD_OBJ, t.name,
+        return problemIn(KELO_BAD_IMPORT, file,
                          format("coordinates up to %g do not fit any scale", most));
     scale = s;
     return {};
+}
+
+// A model of no faces has none.
+std::vector<double> usedCoordinates(const ObjText &t)
+{
+    std::vector<double> values;
+    for (const ObjCorner &c : t.corners)
+        values.insert(values.end(), &t.pos[3 * (size_t)c.v], &t.pos[3 * (size_t)c.v] + 3);
+    return values;
 }
 
 // Reads a scale given as a positive decimal number.  False when it is not
@@ -99,15 +114,14 @@ std::string scaleText(uint32_t scale)
     return text;
 }
 
-// A normal scaled to length NORMAL_ONE.  A vector already of unit length
-// (within a thousandth) is taken as it is, so that normals kelo wrote come
-// back to the same integers; a zero vector stays zero.
+// A normal scaled to length NORMAL_ONE.  A unit vector (within NORMAL_SLACK)
+// is taken as it is; a zero vector stays zero.
 static void normalQuantise(const double *n, std::vector<int16_t> &out)
 {
     double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    double div = (len == 0 || std::fabs(len - 1) <= 0.001) ? 1 : len;
+    double div = (len == 0 || std::fabs(len - 1) <= NORMAL_SLACK) ? 1 : len;
     for (int32_t a = 0; a < 3; a++)
-        out.push_back((int16_t)std::round(std::clamp(n[a] / div, -1.0, 1.0) * NORMAL_ONE));
+        out.push_back(normalValue(n[a] / div));
     out.push_back(0);
 }
 
@@ -120,7 +134,7 @@ struct Numbering {
 
 static Problem tooMany(const ObjText &t, const ObjFace &f, const char *what, uint32_t g)
 {
-    return problemOnLine(KELO_BAD_OBJ, t.name, f.line,
+    return problemOnLine(KELO_BAD_IMPORT, t.name, f.line,
                          format("group \"%s\" uses more than %lu %s (an object holds at most %lu)",
                                 t.groups[g].c_str(), (unsigned long)CORNER_INDEX_MAX, what,
                                 (unsigned long)CORNER_INDEX_MAX));
@@ -243,7 +257,7 @@ static Problem buildObject(const ObjText &t, const std::vector<uint32_t> &faces,
         for (int32_t a = 0; a < 3; a++) {
             int32_t q = quantise(t.pos[3 * (size_t)v + a], scale);
             if (q == INT32_MIN)
-                return problemOnLine(KELO_BAD_OBJ, t.name, t.posLine[v],
+                return problemOnLine(KELO_BAD_IMPORT, t.name, t.posLine[v],
                                      format("coordinate %g does not fit scale %s",
                                             t.pos[3 * (size_t)v + a], scaleText(scale).c_str()));
             o.vert.push_back((int16_t)q);
@@ -255,16 +269,14 @@ static Problem buildObject(const ObjText &t, const std::vector<uint32_t> &faces,
     computeNormals(t, faces, nb, o);
     for (uint32_t fi : faces) {
         const ObjFace &f = t.faces[fi];
-        uint32_t at[4] = {0, 1, 2, 3};
-        if (f.n <= 4) {
-            addPrimitive(t, f, at, f.n, nb, o);
-            continue;
-        }
-        for (uint32_t i = 1; i + 1 < f.n; i++) {
-            at[1] = i;
-            at[2] = i + 1;
-            addPrimitive(t, f, at, 3, nb, o);
-        }
+        const uint32_t corners[4] = {0, 1, 2, 3};
+        if (f.n <= 4)
+            addPrimitive(t, f, corners, f.n, nb, o);
+        else
+            fanTriangles(f.n, [&](uint32_t a, uint32_t b, uint32_t c) {
+                const uint32_t at[3] = {a, b, c};
+                addPrimitive(t, f, at, 3, nb, o);
+            });
     }
     return {};
 }
@@ -375,7 +387,7 @@ Problem meshImage(const Mesh &m, uint32_t flags, const std::string &out,
     }
     uint64_t size = kgxBuildSize(objects);
     if (size >= INT32_MAX)
-        return problemIn(KELO_BAD_OBJ, out, format("a model of %llu bytes is too large",
+        return problemIn(KELO_BAD_IMPORT, out, format("a model of %llu bytes is too large",
                                                    (unsigned long long)size));
     image = kgxBuild(flags, objects);
     return {};

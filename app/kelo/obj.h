@@ -30,15 +30,15 @@ struct ObjText {
 };
 
 // Parses an OBJ text.  With single, all faces fall into one group; otherwise
-// each g or o statement selects a group by name.  Returns KELO_BAD_OBJ with
+// each g or o statement selects a group by name.  Returns KELO_BAD_IMPORT with
 // the line at fault.
 Problem objParse(std::string_view text, const std::string &name, bool single, ObjText &t);
 Problem objLoad(const std::string &name, bool single, ObjText &t);
 
 /* mesh.cpp -- the OBJ text as a mesh */
 
-// The largest scale at which every vertex a face uses fits in 16 bits.
-Problem scaleFit(const ObjText &t, uint32_t &scale);
+// The coordinates of every vertex a face uses, for the fitted scale.
+std::vector<double> usedCoordinates(const ObjText &t);
 // One object per group that has faces, in the order the groups first
 // appear; object k takes scales[k], or the last scale when there are fewer.
 Problem meshBuild(const ObjText &t, const std::vector<uint32_t> &scales, Mesh &m);

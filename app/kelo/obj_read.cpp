@@ -19,7 +19,7 @@ struct Parser {
     Problem fail(const std::string &what, std::string_view word = {}) const
     {
         std::string text = word.empty() ? what : what + " \"" + std::string(word) + "\"";
-        return problemOnLine(KELO_BAD_OBJ, t.name, line, text);
+        return problemOnLine(KELO_BAD_IMPORT, t.name, line, text);
     }
 };
 

@@ -2,12 +2,6 @@
 // the units of its scale, unit normals, texture coordinates and faces
 #include "obj.h"
 
-// A scale word of 0 says nothing about units; it is read as 1.
-static uint32_t scaleOf(uint32_t word)
-{
-    return word ? word : SCALE_ONE;
-}
-
 // Every primitive of the model is in kelo's packet layout (two words per
 // corner) with its vertex and normal indices inside its object; otherwise a
 // problem at the first that is not.  The faces to write may not outnumber

@@ -1,8 +1,9 @@
 // morph.mjs ASSET K SHOT0 SHOT1 -- loads ASSET (.glb or .gltf) with three.js
 // in headless Chromium ($CHROMIUM or /usr/bin/chromium), saves a picture at
 // weight 0 of morph target K in SHOT0 and at weight 1 in SHOT1, and prints
-// the positions at weight 1 as JSON: one array per primitive, x y z per
-// vertex.
+// what the page sees at weight 1 as JSON: per primitive, the positions (x y
+// z per vertex) and the KGX vertex each glTF vertex stands for.  Any failure
+// ends it with a non-zero status.
 import fs from 'node:fs';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
@@ -16,7 +17,7 @@ const serve = (route) => {
   const root = Object.keys(roots).find((r) => url.startsWith(r));
   const file = url === '/' ? path.join(here, 'morph.html') : root && path.join(roots[root], url.slice(root.length));
   const found = file && (!root || file.startsWith(roots[root])) && fs.existsSync(file);
-  return found ? route.fulfill({ path: file }) : route.fulfill({ status: 404 });
+  return route.fulfill(found ? { path: file } : { status: 404 });
 };
 
 // As root Chromium runs only without its sandbox; the background services
@@ -26,24 +27,19 @@ const browser = await chromium.launch({
   args: ['--headless', '--no-sandbox', '--disable-gpu', '--enable-unsafe-swiftshader', '--disable-quic',
          '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
-let status = 0;
 try {
-  const page = await browser.newPage({ viewport: { width: 800, height: 600 } });
+  const page = await browser.newPage({ viewport: { width: 600, height: 400 } });
   page.on('pageerror', (e) => console.error(`page: ${e}`));
   await page.route('http://page.invalid/**', serve);
   await page.goto(`http://page.invalid/?asset=${encodeURIComponent(path.basename(asset))}`);
   await page.waitForFunction(() => window.ready || window.failed, null, { timeout: 60000 });
   const failed = await page.evaluate(() => window.failed);
-  if (failed) throw new Error(failed);
+  if (failed) throw new Error(`${asset}: ${failed}`);
   for (const [w, shot] of [[0, shot0], [1, shot1]]) {
     await page.evaluate(([t, weight]) => window.show(t, weight), [Number(k), w]);
     await page.locator('canvas').screenshot({ path: shot });
   }
-  console.log(JSON.stringify(await page.evaluate(() => window.positions())));
-} catch (e) {
-  console.error(`${asset}: ${e.message}`);
-  status = 2;
+  console.log(JSON.stringify(await page.evaluate(() => window.seen())));
 } finally {
   await browser.close();
 }
-process.exit(status);

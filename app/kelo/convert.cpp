@@ -1,0 +1,180 @@
+// convert.cpp -- kelo import and kelo export: KGX models from and to
+// Wavefront OBJ text and glTF assets, with the scale rules the formats
+// share and the variant models a glTF asset's morph targets make
+#include "gltf.h"
+#include "obj.h"
+
+#include <set>
+
+// --scale S as a scale word, or a usage problem.
+static Problem scaleOption(const Args &args, uint32_t &scale)
+{
+    const std::string *word = args.value("--scale");
+    if (word && !scaleParse(word->c_str(), scale))
+        return usageProblem(format("--scale takes a positive number, not \"%s\"", word->c_str()));
+    return {};
+}
+
+// The scales an import uses: the given one (not 0) for every object; the
+// --like base's object by object, so that equal coordinates give equal
+// integers; or the largest at which every coordinate fits, printed.
+static Problem importScales(uint32_t given, const Model *like, const std::vector<double> &coordinates,
+                            const std::string &file, std::vector<uint32_t> &scales)
+{
+    scales.assign(1, given ? given : SCALE_ONE);
+    if (given)
+        return {};
+    if (like) {
+        scales.clear();
+        for (const KgxObject &ob : like->obj)
+            scales.push_back(scaleOf(ob.scale));
+        if (scales.empty())
+            scales.push_back(SCALE_ONE);
+        return {};
+    }
+    if (Problem p = scaleFit(coordinates, file, scales[0]))
+        return p;
+    msgPrint(stdout, "scale %s\n", scaleText(scales[0]).c_str());
+    return {};
+}
+
+static Problem importObj(const Args &args, uint32_t scale, const Model *like, std::vector<Mesh> &meshes)
+{
+    ObjText text;
+    if (Problem p = objLoad(args.operands[0], args.has("--objects") && *args.value("--objects") == "single", text))
+        return p;
+    if (text.faces.empty())
+        return problemIn(KELO_BAD_IMPORT, text.name, "no faces to import");
+    std::vector<uint32_t> scales;
+    if (Problem p = importScales(scale, like, usedCoordinates(text), text.name, scales))
+        return p;
+    return meshBuild(text, scales, meshes.emplace_back());
+}
+
+// The base's mesh, then with --variants each target's.
+static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
+                          std::vector<Mesh> &meshes, std::vector<std::string> &names)
+{
+    Input in;
+    if (Problem p = readInput(args.operands[0], nullptr, in))
+        return p;
+    GltfAsset asset;
+    if (Problem p = gltfDecode(in, asset))
+        return p;
+    std::vector<uint32_t> scales;
+    if (Problem p = importScales(scale, like, gltfCoordinates(asset), in.name, scales))
+        return p;
+    names = asset.targetNames;
+    return gltfMeshes(asset, in.name, scales, args.has("--variants"), meshes);
+}
+
+// The file of each target: PREFIX_STEM.kgx, where STEM is its name with each
+// run of bytes other than letters, digits, '.', '-' and '_' made one '_',
+// cut to 64 bytes; the target's number when nothing is left; and, while an
+// earlier target has the same stem, with _K (K the target's number) added.
+static std::vector<std::string> variantFiles(const std::string &prefix,
+                                             const std::vector<std::string> &names)
+{
+    std::vector<std::string> files;
+    std::set<std::string> taken;
+    for (size_t t = 0; t < names.size(); t++) {
+        std::string stem;
+        for (char c : names[t]) {
+            bool kept = isalnum((unsigned char)c) || c == '.' || c == '-' || c == '_';
+            if (kept || stem.empty() || stem.back() != '_')
+                stem += kept ? c : '_';
+        }
+        stem = stem.empty() ? std::to_string(t) : stem.substr(0, 64);
+        while (!taken.insert(stem).second)
+            stem += "_" + std::to_string(t);
+        files.push_back(prefix + "_" + stem + ".kgx");
+    }
+    return files;
+}
+
+// kelo import IN [--scale S | --fit | --like BASE.kgx] [--objects H]
+// [--variants PREFIX] -o OUT.kgx.  Nothing is written unless every model is
+// made; then all are written, or none.
+Problem cmdImport(const Args &args)
+{
+    bool gltf = isGltfName(args.operands[0]);
+    if (args.has("--scale") + args.has("--fit") + args.has("--like") > 1)
+        return usageProblem("give at most one of --scale, --fit and --like");
+    if (args.has(gltf ? "--objects" : "--variants"))
+        return usageProblem(gltf ? "--objects is for OBJ files" : "--variants is for glTF assets");
+    uint32_t scale = 0;
+    if (Problem p = scaleOption(args, scale))
+        return p;
+    Model like;
+    const std::string *likeName = args.value("--like");
+    if (likeName)
+        if (Problem p = modelLoad(*likeName, like))
+            return p;
+    std::vector<Mesh> meshes;
+    std::vector<std::string> names;
+    if (Problem p = gltf ? importGltf(args, scale, likeName ? &like : nullptr, meshes, names)
+                         : importObj(args, scale, likeName ? &like : nullptr, meshes))
+        return p;
+    if (likeName)
+        if (Problem p = meshLike(meshes[0], like))
+            return p;
+    std::vector<std::string> files = {*args.value("-o")};
+    if (const std::string *prefix = args.value("--variants"))
+        for (const std::string &file : variantFiles(*prefix, names))
+            files.push_back(file);
+    std::vector<OutputFile> outs(meshes.size());
+    for (size_t i = 0; i < meshes.size(); i++) {
+        outs[i].target = files[i];
+        if (Problem p = meshImage(meshes[i], like.flags, files[i], outs[i].bytes))
+            return p;
+    }
+    if (Problem p = writeOutputs(outs))
+        return p;
+    for (size_t i = 1; i < files.size(); i++)
+        msgPrint(stdout, "%s\n", files[i].c_str());
+    return {};
+}
+
+// kelo export IN.kgx [--vdf F] [--ndf F] [--scale S] -o OUT.glb|OUT.gltf:
+// one target per variant group.
+static Problem exportGltf(const Args &args, const Model &m, const std::string &out)
+{
+    uint32_t scale = 0;
+    if (Problem p = scaleOption(args, scale))
+        return p;
+    std::vector<KeloFile> files;
+    if (Problem p = loadFiles(args, {"--vdf", "--ndf"}, files))
+        return p;
+    if (files.size() == 2 && files[0].groups() != files[1].groups())
+        return problemIn(KELO_NO_GROUP, files[1].name,
+                         format("has %lu variant groups, %s has %lu", (unsigned long)files[1].groups(),
+                                files[0].name.c_str(), (unsigned long)files[0].groups()));
+    std::vector<std::vector<unsigned char>> variants(files.empty() ? 0 : files[0].groups());
+    for (uint32_t k = 0; k < variants.size(); k++)
+        if (Problem p = applyVariant(m, files, k, variants[k]))
+            return p;
+    GltfAsset asset;
+    if (Problem p = gltfFromModel(m, variants, scale, args.has("--ndf"), asset))
+        return p;
+    std::string bytes = gltfEncode(asset, hasExtension(out, ".glb"));
+    return writeOutput(out, bytes.data(), bytes.size());
+}
+
+// kelo export IN.kgx -o OUT: glTF by OUT's extension, OBJ otherwise.
+Problem cmdExport(const Args &args)
+{
+    const std::string &out = *args.value("-o");
+    bool gltf = isGltfName(out);
+    for (const char *option : {"--vdf", "--ndf", "--scale"})
+        if (!gltf && args.has(option))
+            return usageProblem(format("%s is for glTF output (-o NAME.glb or NAME.gltf)", option));
+    Model m;
+    if (Problem p = modelLoad(args.operands[0], m))
+        return p;
+    if (gltf)
+        return exportGltf(args, m, out);
+    std::string text;
+    if (Problem p = objExport(m, text))
+        return p;
+    return writeOutput(out, text.data(), text.size());
+}

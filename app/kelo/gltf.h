@@ -1,0 +1,70 @@
+// gltf.h -- glTF 2.0 assets with morph targets: the asset as kelo holds it,
+// encoded and decoded through tinygltf (gltf_io.cpp), and made from a KGX
+// model with its variants or turned into meshes (gltf_mesh.cpp).  The rules
+// are the user's to read in docs/kelo-gltf.md.
+#ifndef KELO_GLTF_H
+#define KELO_GLTF_H
+
+#include "mesh.h"
+
+/* An asset is one mesh whose primitives are the objects, one node and one
+   scene: a variant moves all objects together, so one weight per target
+   drives them all.  Values are glTF's: positions in metres, unit normals,
+   texture coordinates with v pointing down the image. */
+
+struct GltfOffsets {
+    std::vector<float> position;  // 3 per vertex
+    std::vector<float> normal;    // 3 per vertex, or empty: the normals stay
+};
+
+struct GltfObject {
+    std::string name;                  // of the mesh it came from, for messages
+    std::vector<float> position;       // 3 per vertex
+    std::vector<float> normal;         // 3 per vertex, or empty
+    std::vector<float> texcoord;       // 2 per vertex (TEXCOORD_0), or empty
+    std::vector<uint16_t> corner;      // 2 per vertex (_KGX_CORNER): the KGX vertex
+                                       // and normal it stands for; or empty
+    std::vector<uint32_t> triangles;   // 3 vertex numbers each; none: points
+    std::vector<GltfOffsets> targets;  // one per target of the asset
+};
+
+struct GltfAsset {
+    std::string name;                      // of the mesh and its node
+    std::vector<std::string> targetNames;  // one per target, "" where unnamed
+    std::vector<GltfObject> objects;
+};
+
+// A name of at least one byte before the extension ext (".glb"), in any
+// case; and one ending in .glb or .gltf.
+bool hasExtension(const std::string &name, const char *ext);
+bool isGltfName(const std::string &name);
+
+// The asset as binary glTF, or as JSON with its buffer embedded as a data
+// URI.
+std::string gltfEncode(const GltfAsset &asset, bool binary);
+
+// The asset in a file read whole (binary or JSON, told by its content;
+// external buffers are read beside it).  KELO_BAD_IMPORT naming the file
+// and what is wrong.
+Problem gltfDecode(const Input &in, GltfAsset &asset);
+
+// The asset of model m with one target per variant: variants[t] is m's
+// image with variant t applied.  scale 0 takes each object's scale word as
+// its steps per metre, any other scale applies to every object.  Normal
+// offsets with normalTargets.  KELO_BAD_MODEL for a model glTF cannot hold.
+Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned char>> &variants,
+                      uint32_t scale, bool normalTargets, GltfAsset &asset);
+
+// Every position coordinate of the base and of each target at weight 1: the
+// values a fitted scale must hold.
+std::vector<double> gltfCoordinates(const GltfAsset &asset);
+
+// The mesh of the asset (meshes[0]) and, withTargets, of each target t at
+// weight 1 (meshes[1 + t]); object k takes scales[k], or the last scale.
+// KELO_BAD_IMPORT naming file for a coordinate that does not fit 16 bits
+// and for an object of more than CORNER_INDEX_MAX vertices or normals.
+Problem gltfMeshes(const GltfAsset &asset, const std::string &file,
+                   const std::vector<uint32_t> &scales, bool withTargets,
+                   std::vector<Mesh> &meshes);
+
+#endif

@@ -1,0 +1,371 @@
+// gltf_mesh.cpp -- a KGX model with its variants as a glTF asset, and a
+// glTF asset as meshes: one glTF vertex per distinct corner out, glTF
+// vertices welded back into KGX vertices and normals in
+#include "gltf.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+/* ---- From a KGX model ---- */
+
+namespace {
+
+// One corner of a KGX primitive: what becomes one glTF vertex.
+struct Corner {
+    uint32_t vertex, normal;
+    bool textured;
+    uint8_t u, v;
+    uint64_t key() const
+    {
+        return vertex | (uint64_t)normal << 16 | (uint64_t)textured << 32 | (uint64_t)u << 40 |
+               (uint64_t)v << 48;
+    }
+};
+
+}  // namespace
+
+// The corners of object k's primitives, three per triangle (quads as a
+// fan).  A packet of two words per corner names each corner's normal in
+// its second half; a shorter one uses the normal numbered like the vertex.
+// KELO_BAD_MODEL at a primitive whose packet is shorter than its corners or
+// whose indices lie outside the object.
+static Problem triangleCorners(const Model &m, uint32_t k, std::vector<Corner> &out)
+{
+    const KgxObject &ob = m.obj[k];
+    for (uint32_t j = 0; j < ob.nPrim; j++) {
+        uint32_t at = m.primitiveAt(k, j), head = m.word(at), n = primCorners(head);
+        uint32_t words = primPacketWords(head);
+        bool textured = primMode(head) & MODE_TEXTURED;
+        const char *why = words < n ? "its packet has fewer words than corners" : nullptr;
+        Corner c[4];
+        for (uint32_t i = 0; !why && i < n; i++) {
+            uint32_t word = m.word(at + PRIM_HEAD + 4 * i);
+            uint32_t normal = words >= 2 * n ? m.word(at + PRIM_HEAD + 4 * (n + i)) : word;
+            c[i] = {cornerIndex(word), cornerIndex(normal), textured,
+                    textured ? cornerU(word) : (uint8_t)0, textured ? cornerV(word) : (uint8_t)0};
+            if (c[i].vertex >= ob.nVert)
+                why = "a vertex index is out of range";
+            else if (ob.nNorm && c[i].normal >= ob.nNorm)
+                why = "a normal index is out of range";
+        }
+        if (why)
+            return problemAt(KELO_BAD_MODEL, m.name, at,
+                             format("object %lu primitive %lu: %s", (unsigned long)k,
+                                    (unsigned long)j, why));
+        fanTriangles(n, [&](uint32_t a, uint32_t b, uint32_t d) { out.insert(out.end(), {c[a], c[b], c[d]}); });
+    }
+    return {};
+}
+
+// Value a of element i of an array at `at` in an image.
+static double element(const std::vector<unsigned char> &image, uint32_t at, uint32_t i, int a)
+{
+    return loadLE16(&image[at + KGX_ELEMENT * i + 2 * a]);
+}
+
+// A KGX normal as a unit vector: value / NORMAL_ONE when that is a unit
+// vector within NORMAL_SLACK, else scaled to unit length; +z for a zero
+// normal, which has no direction.
+static void unitNormal(const Model &m, uint32_t at, uint32_t i, float *out)
+{
+    double n[3], len = 0;
+    for (int a = 0; a < 3; a++) {
+        n[a] = element(m.image, at, i, a);
+        len += n[a] * n[a];
+    }
+    len = std::sqrt(len);
+    double div = std::fabs(len / NORMAL_ONE - 1) <= NORMAL_SLACK ? NORMAL_ONE : len;
+    for (int a = 0; a < 3; a++)
+        out[a] = len == 0 ? (float)(a == 2) : (float)(n[a] / div);
+}
+
+// Turns each triangle whose corners' normals point against its winding, so
+// that its front, counter-clockwise in glTF, faces where its normals point.
+static void orientTriangles(const Model &m, const KgxObject &ob, std::vector<Corner> &corners)
+{
+    for (size_t j = 0; ob.nNorm && j + 2 < corners.size(); j += 3) {
+        const Corner *c = &corners[j];
+        double e[2][3], facing = 0;
+        for (int a = 0; a < 3; a++)
+            for (int i = 0; i < 2; i++)
+                e[i][a] = element(m.image, ob.vertAt, c[i + 1].vertex, a) -
+                          element(m.image, ob.vertAt, c[0].vertex, a);
+        for (int a = 0; a < 3; a++) {
+            double cross = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
+            for (int i = 0; i < 3; i++)
+                facing += cross * element(m.image, ob.normAt, c[i].normal, a);
+        }
+        if (facing < 0)
+            std::swap(corners[j + 1], corners[j + 2]);
+    }
+}
+
+// The glTF vertices of one object: one per distinct corner, then one for
+// each vertex and each normal that no corner uses, so that nothing of the
+// model is lost.
+static std::vector<Corner> objectVertices(const KgxObject &ob, const std::vector<Corner> &corners,
+                                          std::vector<uint32_t> &triangles)
+{
+    std::map<uint64_t, uint32_t> number;
+    std::vector<Corner> vertices;
+    std::vector<bool> vertUsed(ob.nVert), normUsed(ob.nNorm);
+    auto vertexOf = [&](const Corner &c) {
+        auto [it, added] = number.emplace(c.key(), (uint32_t)vertices.size());
+        if (added)
+            vertices.push_back(c);
+        vertUsed[c.vertex] = true;
+        if (c.normal < ob.nNorm)
+            normUsed[c.normal] = true;
+        return it->second;
+    };
+    for (const Corner &c : corners)
+        triangles.push_back(vertexOf(c));
+    for (uint32_t v = 0; v < ob.nVert; v++)
+        if (!vertUsed[v])
+            vertexOf({v, v < ob.nNorm ? v : 0, false, 0, 0});
+    for (uint32_t k = 0; k < ob.nNorm; k++)
+        if (!normUsed[k])
+            vertexOf({k < ob.nVert ? k : 0, k, false, 0, 0});
+    return vertices;
+}
+
+// The base's values of one object's glTF vertices.
+static void baseValues(const Model &m, const KgxObject &ob, const std::vector<Corner> &vertices,
+                       double steps, GltfObject &g)
+{
+    bool textured = std::any_of(vertices.begin(), vertices.end(), [](const Corner &c) { return c.textured; });
+    for (const Corner &c : vertices) {
+        for (int a = 0; a < 3; a++)
+            g.position.push_back((float)(element(m.image, ob.vertAt, c.vertex, a) / steps));
+        if (ob.nNorm) {
+            float n[3];
+            unitNormal(m, ob.normAt, c.normal, n);
+            g.normal.insert(g.normal.end(), n, n + 3);
+        }
+        if (textured)
+            g.texcoord.insert(g.texcoord.end(), {c.u / 255.0f, 1 - c.v / 255.0f});
+        g.corner.insert(g.corner.end(), {(uint16_t)c.vertex, (uint16_t)c.normal});
+    }
+}
+
+// The offsets of one object's glTF vertices in a variant's image.
+static GltfOffsets offsets(const Model &m, const KgxObject &ob, const std::vector<Corner> &vertices,
+                           double steps, const std::vector<unsigned char> &variant,
+                           bool normalTargets, const GltfObject &g)
+{
+    GltfOffsets t;
+    for (size_t i = 0; i < vertices.size(); i++) {
+        for (int a = 0; a < 3; a++)
+            t.position.push_back((float)((element(variant, ob.vertAt, vertices[i].vertex, a) -
+                                          element(m.image, ob.vertAt, vertices[i].vertex, a)) /
+                                         steps));
+        for (int a = 0; a < 3 && normalTargets && ob.nNorm; a++)
+            t.normal.push_back(
+                (float)(element(variant, ob.normAt, vertices[i].normal, a) / NORMAL_ONE - g.normal[3 * i + a]));
+    }
+    return t;
+}
+
+// An asset whose dense arrays would pass 2 GiB is refused before it is
+// built: GLB lengths are 32-bit, and objects that share arrays, or many
+// variants, could otherwise ask for far more memory than the files hold.
+constexpr uint64_t ASSET_MAX = INT32_MAX;
+
+Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned char>> &variants,
+                      uint32_t scale, bool normalTargets, GltfAsset &asset)
+{
+    asset = GltfAsset();
+    if (m.obj.empty())
+        return problemAt(KELO_BAD_MODEL, m.name, KGX_COUNT_AT, "no objects, which glTF cannot hold");
+    asset.name = std::filesystem::path(m.name).stem().string();
+    for (size_t t = 0; t < variants.size(); t++)
+        asset.targetNames.push_back(format("variant%zu", t));
+    uint64_t bytes = 0;
+    for (uint32_t k = 0; k < m.obj.size(); k++) {
+        const KgxObject &ob = m.obj[k];
+        if (ob.nVert == 0)
+            return problemAt(KELO_BAD_MODEL, m.name, kgxEntryAt(k, ENTRY_N_VERT),
+                             format("object %lu has no vertices, which glTF cannot hold", (unsigned long)k));
+        std::vector<Corner> corners;
+        if (Problem p = triangleCorners(m, k, corners))
+            return p;
+        orientTriangles(m, ob, corners);
+        GltfObject &g = asset.objects.emplace_back();
+        std::vector<Corner> vertices = objectVertices(ob, corners, g.triangles);
+        bytes += 4 * (uint64_t)g.triangles.size() +
+                 40 * (uint64_t)vertices.size() * (1 + variants.size() * (normalTargets ? 2 : 1));
+        if (bytes > ASSET_MAX)
+            return problemIn(KELO_BAD_MODEL, m.name,
+                             format("its glTF asset, with %zu targets, would take more than %llu bytes",
+                                    variants.size(), (unsigned long long)ASSET_MAX));
+        double steps = scaleOf(scale ? scale : ob.scale) / (double)SCALE_ONE;
+        baseValues(m, ob, vertices, steps, g);
+        for (const std::vector<unsigned char> &variant : variants)
+            g.targets.push_back(offsets(m, ob, vertices, steps, variant, normalTargets, g));
+    }
+    return {};
+}
+
+/* ---- To meshes ---- */
+
+// Coordinate a of vertex i, with target t's offset added (t < 0: the base).
+static double coordinate(const std::vector<float> &base, const GltfObject &g, size_t i, int a, int t,
+                         bool normal)
+{
+    const std::vector<float> *offsets =
+        t < 0 ? nullptr : normal ? &g.targets[t].normal : &g.targets[t].position;
+    return (double)base[3 * i + a] + (offsets && !offsets->empty() ? (double)(*offsets)[3 * i + a] : 0.0);
+}
+
+std::vector<double> gltfCoordinates(const GltfAsset &asset)
+{
+    std::vector<double> values;
+    for (const GltfObject &g : asset.objects)
+        for (int t = -1; t < (int)asset.targetNames.size(); t++)
+            for (size_t i = 0; i < g.position.size(); i++)
+                values.push_back(coordinate(g.position, g, i / 3, (int)(i % 3), t, false));
+    return values;
+}
+
+static void appendBits(std::vector<uint32_t> &key, const std::vector<float> &values, size_t i)
+{
+    for (size_t a = 0; !values.empty() && a < 3; a++)
+        key.push_back(std::bit_cast<uint32_t>(values[3 * i + a]));
+}
+
+// Gives each glTF vertex the number of its class (equal keys, one class).
+// With keyOrder the classes are numbered in the order of their keys, which
+// begin with the KGX numbers of _KGX_CORNER; otherwise in order of first
+// appearance.  Returns one representative vertex per class.
+static std::vector<size_t> classes(const std::vector<std::vector<uint32_t>> &keys, bool keyOrder,
+                                   std::vector<uint32_t> &number)
+{
+    std::map<std::vector<uint32_t>, uint32_t> ids;
+    for (const std::vector<uint32_t> &key : keys)
+        ids.emplace(key, (uint32_t)ids.size());
+    uint32_t rank = 0;
+    for (auto &entry : ids)
+        entry.second = keyOrder ? rank++ : entry.second;
+    std::vector<size_t> representative(ids.size(), SIZE_MAX);
+    for (size_t i = 0; i < keys.size(); i++) {
+        number.push_back(ids[keys[i]]);
+        representative[number.back()] = std::min(representative[number.back()], i);
+    }
+    return representative;
+}
+
+// The flat normal of triangle j of the base (t < 0) or of target t.
+static void flatNormal(const GltfObject &g, size_t j, int t, std::vector<int16_t> &out)
+{
+    double p[3][3], e[2][3], n[3];
+    for (int c = 0; c < 3; c++)
+        for (int a = 0; a < 3; a++)
+            p[c][a] = coordinate(g.position, g, g.triangles[3 * j + c], a, t, false);
+    for (int a = 0; a < 3; a++) {
+        e[0][a] = p[1][a] - p[0][a];
+        e[1][a] = p[2][a] - p[0][a];
+    }
+    for (int a = 0; a < 3; a++)
+        n[a] = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
+    double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (int a = 0; a < 3; a++)
+        out.push_back(len > 0 ? normalValue(n[a] / len) : 0);
+    out.push_back(0);
+}
+
+// The vertex and normal values of one object, of the base (t < 0) or of
+// target t; KELO_BAD_IMPORT for a coordinate that does not fit.
+static Problem objectValues(const GltfObject &g, size_t k, int t, const std::string &file,
+                            const std::vector<size_t> &vertexOf,
+                            const std::vector<size_t> &normalOf, MeshObject &o)
+{
+    o.vert.clear();
+    o.norm.clear();
+    for (size_t i : vertexOf) {
+        for (int a = 0; a < 3; a++) {
+            double x = coordinate(g.position, g, i, a, t, false);
+            int32_t q = quantise(x, o.scale);
+            if (q == INT32_MIN)
+                return problemIn(KELO_BAD_IMPORT, file,
+                                 format("object %zu vertex %zu%s: coordinate %g does not fit scale %s",
+                                        k, i, t < 0 ? "" : format(" in morph target %d", t).c_str(),
+                                        x, scaleText(o.scale).c_str()));
+            o.vert.push_back((int16_t)q);
+        }
+        o.vert.push_back(0);
+    }
+    for (size_t i : normalOf) {
+        for (int a = 0; a < 3; a++)
+            o.norm.push_back(normalValue(coordinate(g.normal, g, i, a, t, true)));
+        o.norm.push_back(0);
+    }
+    for (size_t j = 0; g.normal.empty() && j < g.triangles.size() / 3; j++)
+        flatNormal(g, j, t, o.norm);
+    return {};
+}
+
+// The primitives of an object: its triangles in kelo's packet layout,
+// textured when it has texture coordinates, with the normal of each corner
+// or, without normals, the flat normal of its triangle.
+static void trianglePackets(const GltfObject &g, const std::vector<uint32_t> &vertNumber,
+                            const std::vector<uint32_t> &normNumber, MeshObject &o)
+{
+    bool textured = !g.texcoord.empty();
+    for (size_t j = 0; j < g.triangles.size() / 3; j++) {
+        o.head.push_back(primHeader(textured ? MODE_TEXTURED : 0, 6));
+        o.primLine.push_back(0);
+        for (int c = 0; c < 3; c++) {
+            size_t i = g.triangles[3 * j + c];
+            o.packet.push_back(textured ? cornerWord(vertNumber[i], texByte(g.texcoord[2 * i]),
+                                                     texByte(1 - (double)g.texcoord[2 * i + 1]))
+                                        : cornerWord(vertNumber[i]));
+        }
+        for (int c = 0; c < 3; c++)
+            o.packet.push_back(cornerWord(g.normal.empty() ? (uint32_t)j : normNumber[g.triangles[3 * j + c]]));
+    }
+}
+
+Problem gltfMeshes(const GltfAsset &asset, const std::string &file,
+                   const std::vector<uint32_t> &scales, bool withTargets,
+                   std::vector<Mesh> &meshes)
+{
+    meshes.assign(withTargets ? 1 + asset.targetNames.size() : 1, Mesh{file, {}});
+    for (size_t k = 0; k < asset.objects.size(); k++) {
+        const GltfObject &g = asset.objects[k];
+        size_t n = g.position.size() / 3;
+        bool carried = !g.corner.empty();
+        std::vector<std::vector<uint32_t>> vertKeys(n), normKeys(n);
+        for (size_t i = 0; i < n; i++) {
+            vertKeys[i].push_back(carried ? g.corner[2 * i] : 0);
+            normKeys[i].push_back(carried ? g.corner[2 * i + 1] : 0);
+            appendBits(vertKeys[i], g.position, i);
+            appendBits(normKeys[i], g.normal, i);
+            for (const GltfOffsets &t : g.targets) {
+                appendBits(vertKeys[i], t.position, i);
+                appendBits(normKeys[i], t.normal, i);
+            }
+        }
+        std::vector<uint32_t> vertNumber, normNumber;
+        std::vector<size_t> vertexOf = classes(vertKeys, carried, vertNumber), normalOf;
+        if (!g.normal.empty())
+            normalOf = classes(normKeys, carried, normNumber);
+        size_t normals = g.normal.empty() ? g.triangles.size() / 3 : normalOf.size();
+        if (vertexOf.size() > CORNER_INDEX_MAX || normals > CORNER_INDEX_MAX)
+            return problemIn(KELO_BAD_IMPORT, file,
+                             format("object %zu: %zu vertices and %zu normals (an object holds at most %lu of each)",
+                                    k, vertexOf.size(), normals, (unsigned long)CORNER_INDEX_MAX));
+        MeshObject o;
+        o.scale = scales[std::min(k, scales.size() - 1)];
+        o.group = g.name;
+        trianglePackets(g, vertNumber, normNumber, o);
+        for (size_t t = 0; t < meshes.size(); t++) {
+            MeshObject &into = meshes[t].obj.emplace_back(o);
+            if (Problem p = objectValues(g, k, (int)t - 1, file, vertexOf, normalOf, into))
+                return p;
+        }
+    }
+    return {};
+}
