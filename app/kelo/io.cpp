@@ -190,11 +190,3 @@ Problem finishStandardOutput()
         return problemIn(KELO_WRITE, "standard output", format("cannot write: %s", strerror(errno)));
     return {};
 }
-
-void openStandardDescriptors()
-{
-    for (int fd = 0; fd <= 2; fd++)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
-            // The lowest free descriptor is fd itself.
-            (void)open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-}

@@ -101,10 +101,6 @@ Problem writeOutputs(const std::vector<OutputFile> &files);
 // was lost.
 Problem finishStandardOutput();
 
-// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that
-// no file kelo opens takes the place of a standard stream.
-void openStandardDescriptors();
-
 /* text.cpp -- names in JSON and XML */
 
 // s as a JSON string (quoted) and as XML character data, both always well

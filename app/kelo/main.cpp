@@ -14,6 +14,10 @@ void Exit(int32_t code)
 
 int main(int argc, char **argv)
 {
-    openStandardDescriptors();
+    // No file kelo opens may take the place of a closed standard stream.
+    if (!stdDescriptorsOpen()) {
+        msgPrint(stderr, "kelo: cannot open /dev/null for a closed standard stream\n");
+        return KELO_NO_OPEN;
+    }
     return keloMain(argc, argv);
 }
