@@ -73,7 +73,7 @@ TEST(KeloCommandLine, CodesAndMessages)
             "kelo: obj1.vdf: offset 4: record 0: object 1 is outside the base's 1 objects\n"
             "kelo: vert.vdf: offset 8: record 0: vertices 3 to 4 are outside object 0's 4 vertices\n"
             "kelo: norm.ndf: offset 8: record 0: normals 2 to 2 are outside object 0's 2 normals\n"
-            "kelo: prim.tdf: offset 8: record 0: primitives 2 to 1 are outside object 0's 1 primitives\n"
+            "kelo: prim.tdf: offset 8: record 0: an empty run at primitive 2 is outside object 0's 1 primitives\n"
             "kelo: base.kgx: 9 of 9 difference files are malformed or do not fit\n"},
         {"check --kind ndf base.kgx t.vdf", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
         {"check short.kgx two.vdf", 3, "offset 8: only 8 bytes"},

@@ -12,13 +12,15 @@ Problem recordFits(const Model &m, const KeloFile &f, uint32_t i)
                          format("record %lu: object %lu is outside the base's %zu objects",
                                 (unsigned long)i, (unsigned long)r.obj, m.obj.size()));
     uint32_t n = kindElements(m.obj[r.obj], f.kind);
-    if ((uint64_t)r.first + r.count > n)
-        return problemAt(KELO_BAD_FILE, f.name, r.at + 4 * REC_FIRST,
-                         format("record %lu: %s %lu to %llu are outside object %lu's %lu %s",
-                                (unsigned long)i, kindPlural(f.kind), (unsigned long)r.first,
-                                (unsigned long long)r.first + r.count - 1, (unsigned long)r.obj,
-                                (unsigned long)n, kindPlural(f.kind)));
-    return {};
+    if ((uint64_t)r.first + r.count <= n)
+        return {};
+    std::string run = r.count ? format("%s %lu to %llu are", kindPlural(f.kind), (unsigned long)r.first,
+                                       (unsigned long long)r.first + r.count - 1)
+                              : format("an empty run at %s %lu is", kindElement(f.kind),
+                                       (unsigned long)r.first);
+    return problemAt(KELO_BAD_FILE, f.name, r.at + 4 * REC_FIRST,
+                     format("record %lu: %s outside object %lu's %lu %s", (unsigned long)i,
+                            run.c_str(), (unsigned long)r.obj, (unsigned long)n, kindPlural(f.kind)));
 }
 
 Problem groupFits(const Model &m, const KeloFile &f, uint32_t group)
