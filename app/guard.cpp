@@ -132,10 +132,9 @@ static void guardVariant(const char *name, const FileId *outIds, char *const *ou
         char candidate[PATH_MAX];
         const char *tried = name;
         if (e >= 0) {
-            MkPlan plan = mkFilePlan(name, kgxs[e], kgxs);
-            if (mkPlanLength(&plan) >= sizeof candidate)
+            if (mkFileNameRoom(name, kgxs[e], kgxs) > sizeof candidate)
                 continue;  // too long to be opened
-            tried = mkPlanFill(name, &plan, candidate);
+            tried = mkFileName0(name, kgxs[e], kgxs, candidate);
         }
         FileId id = fileIdOf(tried);
         for (int32_t k = 0; k < nOut; k++)

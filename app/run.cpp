@@ -28,20 +28,42 @@ static bool outputWanted(int k)
     return k == VDF || (k == NDF && NormalKelo) || (k == TDF && UVKelo);
 }
 
-// How an output's file name is made from outputName and its extension.  An
-// outputName that still holds an extension of its own (a.b from a.b.kgx)
-// would come back from mkFileName unchanged for every output, so the three
-// would share one file; the extension is appended to it instead.  A last
-// component "." or ".." (-o ../o gives ".") names a directory: it is kept as
-// it is, so that the output cannot be created, rather than turned into a
-// hidden file such as "..vdf" beside it.
-static MkPlan outputPlan(const char *ext)
+// True when outputName still holds an extension of its own (a.b from
+// a.b.kgx): mkFileName would keep it for every output, so the three would
+// share one file, and the output's extension is appended instead.  A last
+// component "." or ".." (-o ../o gives ".") names a directory and counts as
+// no extension of its own: mkFileName keeps it as it is, so that the output
+// cannot be created, rather than a hidden file such as "..vdf" beside it.
+static bool keepsOwnExtension(void)
 {
     const char *part = getFileName0(outputName);
-    bool directory = strcmp(part, ".") == 0 || strcmp(part, "..") == 0;
-    if (getExt0(outputName) && !directory)
-        return {MK_APPEND, strlen(outputName), true, ext};
-    return mkFilePlan(outputName, ext, nullptr);
+    return getExt0(outputName) && strcmp(part, ".") != 0 && strcmp(part, "..") != 0;
+}
+
+// Bytes an output's file name takes at most, terminator included.
+static size_t outputNameRoom(const char *ext)
+{
+    return strlen(outputName) + strlen(ext) + 2;
+}
+
+// Writes the output's file name, made of outputName and ext, into buffer,
+// which holds outputNameRoom(ext) bytes, and returns buffer.
+static char *outputNameIn(const char *ext, char *buffer)
+{
+    if (!keepsOwnExtension())
+        return mkFileName0(outputName, ext, nullptr, buffer);
+    snprintf(buffer, outputNameRoom(ext), "%s.%s", outputName, ext);
+    return buffer;
+}
+
+// The output's file name as a counted string owned by the caller: from
+// mkFileName, or, for a name with an extension of its own, in a block of
+// the size and label mkFileName gives a name it appends to.
+static char *outputFileName(const char *ext)
+{
+    if (!keepsOwnExtension())
+        return mkFileName(outputName, ext, nullptr);
+    return outputNameIn(ext, strAlloc((int32_t)outputNameRoom(ext), outputName));
 }
 
 // Refuses the run, before anything is created, when an output would be a
@@ -53,11 +75,9 @@ static void guardRun(char **variants, int32_t nVariants)
     char names[OUTPUTS][PATH_MAX];
     char *named[OUTPUTS];
     int32_t nNamed = 0;
-    for (int k = 0; k < OUTPUTS; k++) {
-        MkPlan plan = outputPlan(outputExt[k]);
-        if (outputWanted(k) && mkPlanLength(&plan) < PATH_MAX)
-            named[nNamed++] = mkPlanFill(outputName, &plan, names[k]);
-    }
+    for (int k = 0; k < OUTPUTS; k++)
+        if (outputWanted(k) && outputNameRoom(outputExt[k]) <= PATH_MAX)
+            named[nNamed++] = outputNameIn(outputExt[k], names[k]);
     guardOutputs(named, nNamed, variants, nVariants);
 }
 
@@ -68,8 +88,7 @@ static void openOutputs(int32_t nVariants)
     for (int k = 0; k < OUTPUTS; k++) {
         if (!outputWanted(k))
             continue;
-        MkPlan plan = outputPlan(outputExt[k]);
-        outputFile[k] = mkPlanName(outputName, &plan);
+        outputFile[k] = outputFileName(outputExt[k]);
         output[k] = fileOpen(outputFile[k], "w");
         put4Bytes((uint32_t)nVariants, output[k]);
     }

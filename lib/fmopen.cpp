@@ -11,10 +11,9 @@ static FileHandle *openCandidate(const char *name, const char *ext, const char *
                                  const char *mode)
 {
     char fixed[CANDIDATE_SIZE];
-    MkPlan plan = mkFilePlan(name, ext, list);
-    size_t size = mkPlanLength(&plan) + 1;
-    char *candidate = size <= sizeof fixed ? fixed : strAlloc((int32_t)size, "fileMatchOpen");
-    FileHandle *fh = fileOpen(mkPlanFill(name, &plan, candidate), mode);
+    size_t room = mkFileNameRoom(name, ext, list);
+    char *candidate = room <= sizeof fixed ? fixed : strAlloc((int32_t)room, "fileMatchOpen");
+    FileHandle *fh = fileOpen(mkFileName0(name, ext, list, candidate), mode);
     if (candidate != fixed)
         memFree(candidate);
     return fh;

@@ -127,8 +127,8 @@ char *getName(const char *name);
 char *getPathName(const char *name);
 int32_t strrcmp(const char *a, const char *b);
 
-// How mkFileName builds its result: the first keep characters of the name,
-// a '.' when dot is set, then tail.
+// How mkFileName and mkFileName0 build their result: the first keep
+// characters of the name, a '.' when dot is set, then tail.
 enum MkKind { MK_COPY, MK_APPEND, MK_COMPLETE };
 struct MkPlan {
     MkKind kind;
@@ -139,9 +139,9 @@ struct MkPlan {
 MkPlan mkFilePlan(const char *name, const char *ext, const char *const *list);
 size_t mkPlanLength(const MkPlan *plan);
 char *mkPlanFill(const char *name, const MkPlan *plan, char *buffer);
-char *mkPlanName(const char *name, const MkPlan *plan);
 char *mkFileName(const char *name, const char *ext, const char *const *list);
 char *mkFileName0(const char *name, const char *ext, const char *const *list, char *buffer);
+size_t mkFileNameRoom(const char *name, const char *ext, const char *const *list);
 FileHandle *fileMatchOpen(const char *name, const char *const *list, const char *mode);
 
 /* stdopen.cpp -- the standard descriptors */
