@@ -47,7 +47,6 @@ struct Rng : std::mt19937_64 {
     uint32_t below(size_t n) { return n ? (uint32_t)((*this)() % n) : 0; }
     bool chance(uint32_t inN) { return below(inN) == 0; }
     int16_t value() { return chance(3) ? (int16_t)(*this)() : (int16_t)(below(5) - 2); }  // often small
-    Elem element() { return {value(), value(), value(), value()}; }
     template <class T, size_t N> T pick(const T (&pool)[N]) { return pool[below(N)]; }
 };
 
@@ -58,7 +57,7 @@ Model randomModel(Rng &rng)
     Model m{std::vector<Obj>(1 + rng.below(3))};
     for (Obj &o : m.objs) {
         for (uint32_t n = rng.below(9); n; n--)
-            (n % 3 ? o.verts : o.norms).push_back(rng.element());
+            (n % 3 ? o.verts : o.norms).push_back({rng.value(), rng.value(), rng.value(), rng.value()});
         for (uint32_t n = rng.below(5); n; n--)
             o.prims.push_back(prim(rng.pick(modes), std::string(4 * rng.below(6), (char)rng()), rng.below(256)));
         o.scale = rng.below(1000);

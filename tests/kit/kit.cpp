@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -74,10 +73,9 @@ std::string unhex(std::string_view text)
 std::string hex(std::string_view bytes)
 {
     std::string text;
-    char pair[4];
     for (unsigned char c : bytes)
-        text += (snprintf(pair, sizeof pair, " %02x", c), pair);
-    return text.empty() ? text : text.substr(1);
+        text += (text.empty() ? "" : " ") + std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+    return text;
 }
 
 std::string repeat(const std::string &s, int n)
@@ -147,11 +145,8 @@ Result run(const fs::path &dir, const std::vector<std::string> &argv,
 
 std::vector<std::string> words(const std::string &line)
 {
-    std::vector<std::string> all;
     std::istringstream in(line);
-    for (std::string w; in >> w;)
-        all.push_back(w);
-    return all;
+    return {std::istream_iterator<std::string>(in), {}};
 }
 
 Result sh(const fs::path &dir, const std::string &line) { return run(dir, words(line)); }

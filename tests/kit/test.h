@@ -33,9 +33,7 @@ struct Scratch {
     fs::path operator/(const fs::path &p) const { return dir / p; }
 };
 
-#ifdef KEYBLEND_BIN
 const std::string KEYBLEND = KEYBLEND_BIN;
-#endif
 #ifdef KELO_BIN
 const std::string KELO = KELO_BIN;
 #endif
