@@ -1,33 +1,50 @@
 // kelo_cli.cpp -- kelo's commands on hand-made files: what each prints and
-// its exit code, blend's rule and svg's picture
+// its exit code, blend's rule and svg's picture; runs that once ended with 0
+// after losing data, and inputs that once cost minutes, gigabytes or an
+// uncaught exception
+#include "kelo.h"
 #include "kit/test.h"
+
+#include <csignal>
+#include <ranges>
+#include <sys/resource.h>
 
 using namespace kit;
 
-// A base of one object: four vertices, two normals, one textured primitive.
+// A base of one object: four vertices, two normals, one textured triangle
+// whose corners are all vertex 0 and normal 0.  t.vdf moves vertex 1 by
+// (2, 0, -1, 0) and vertex 3 by (0, 5, 0, 0): one record of three elements,
+// the middle one zero.  t.obj is one triangle.
 static const std::string smallBase =
-    bytes({{Obj{{4, {7, 7, 7, 7}}, {2, {1, 1, 1, 1}}, {prim(4, std::string(12, 9))}}}});
+    bytes({{Obj{{4, {7, 7, 7, 7}}, {2, {1, 1, 1, 1}}, {prim(MODE_TEXTURED, std::string(24, 0))}}}});
+struct Files : Scratch {
+    Files()
+    {
+        spit(dir / "base.kgx", smallBase);
+        spit(dir / "t.vdf", unhex("01000000 00000000 01000000 03000000 0200 0000 ffff 0000 0000 0000 0000 0000"
+                                  " 0000 0500 0000 0000"));
+        spit(dir / "t.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    }
+};
 
-// Every refusal with its code and message, and what dump and check print.
+// Every refusal with its code and message, and what dump and check print:
+// each text is the start of standard output (code 0) or of the error stream,
+// and an empty text stands for an empty stream.
 TEST(KeloCommandLine, CodesAndMessages)
 {
-    Scratch dir;
+    Files dir;
     const std::string rec0 = "00000000 00000000 01000000 01000200 03000400";  // object 0, vertex 0
-    auto with = [](size_t at, char b) { return std::string(smallBase).replace(at, 1, 1, b); };
     // Two objects sharing one vertex array.
     std::string shared = bytes({{Obj{{{0, 0, 0, 0}, {10, 10, 10, 0}}}, Obj{}}});
     for (uint32_t w : {ENTRY_VERT_TOP, ENTRY_N_VERT})
         shared = setWord(shared, kgxEntryAt(1, w), word(shared, kgxEntryAt(0, w)));
     const std::pair<const char *, std::string> files[] = {
-        {"base.kgx", smallBase}, {"short.kgx", smallBase.substr(0, 8)}, {"b42.kgx", with(0, 0x42)},
-        {"t9.kgx", with(8, 9)}, {"v200.kgx", with(16, (char)200)}, {"shared.kgx", shared},
+        {"short.kgx", smallBase.substr(0, KGX_COUNT_AT)}, {"b42.kgx", setWord(smallBase, 0, 0x42)},
+        {"t9.kgx", setWord(smallBase, KGX_COUNT_AT, 9)}, {"shared.kgx", shared},
+        {"v200.kgx", setWord(smallBase, kgxEntryAt(0, ENTRY_N_VERT), 200)},
         {"cut.kgx", smallBase.substr(0, smallBase.size() - 1)},
         // One untextured primitive of one word, scale 0.
         {"odd.kgx", bytes({{Obj{{{1, 2, 3, 0}}, {}, {prim(0, std::string(4, 0))}, 0}}})},
-        // Vertex 1 moved by (2, 0, -1, 0) and vertex 3 by (0, 5, 0, 0): one
-        // record of three elements, the middle one zero.
-        {"t.vdf", unhex("01000000 00000000 01000000 03000000 0200 0000 ffff 0000 0000 0000 0000 0000"
-                        " 0000 0500 0000 0000")},
         {"two.vdf", unhex("02000000" + rec0 + rec0)}, {"empty.vdf", ""},
         {"promise.vdf", unhex("03000000" + rec0 + rec0)}, {"extra.vdf", unhex("01000000" + rec0 + rec0)},
         {"head.vdf", unhex("02000000" + rec0 + "000000000000")},
@@ -36,6 +53,12 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"vert.vdf", unhex("01000000 00000000 03000000 02000000" + std::string(32, '0'))},
         {"norm.ndf", unhex("01000000 00000000 02000000 01000000 0100 0200 0300 0400")},
         {"prim.tdf", unhex("01000000 00000000 02000000 00000000")},
+        // Two variant groups of one vertex and one normal, to blend with weights 0.5 and 0.25.
+        {"blend.kgx", bytes({{Obj{{{10, 20, 30, -10}}, {{32000, -32000, 0, 0}}}}})},
+        {"v.vdf", unhex("02000000 00000000 00000000 01000000 0400 fcff 0300 0100"
+                        "         00000000 00000000 01000000 0200 0000 fdff 0000")},
+        {"v.ndf", unhex("02000000 00000000 00000000 01000000 a00f 60f0 0100 ffff"
+                        "         00000000 00000000 00000000")},
         // One variant moves the shared vertex 1 by 5 in object 0 and by 6 in object 1.
         {"x.vdf", unhex("02000000 00000000 01000000 01000000 0500 0000 0000 0000"
                         "         01000000 01000000 01000000 0600 0000 0000 0000")},
@@ -45,7 +68,7 @@ TEST(KeloCommandLine, CodesAndMessages)
     struct {
         std::string args;
         int code;
-        std::string text;  // a part of standard output (code 0) or of the error stream
+        std::string text;
     } cases[] = {
         {"dump t.vdf", 0, "t.vdf: vdf, 1 records, 1 variant groups\n"
                           "record 0 at offset 4: group 0, object 0, first 1, count 3\n"
@@ -76,11 +99,11 @@ TEST(KeloCommandLine, CodesAndMessages)
             "kelo: prim.tdf: offset 8: record 0: an empty run at primitive 2 is outside object 0's 1 primitives\n"
             "kelo: base.kgx: 9 of 9 difference files are malformed or do not fit\n"},
         {"check --kind ndf base.kgx t.vdf", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
-        {"check short.kgx two.vdf", 3, "offset 8: only 8 bytes"},
-        {"check b42.kgx two.vdf", 3, "offset 0: first byte is 0x42"},
-        {"check t9.kgx two.vdf", 3, "offset 8: the table of 9 objects"},
-        {"check v200.kgx two.vdf", 3, "offset 12: object 0: 200 vertices"},
-        {"check cut.kgx two.vdf", 3, "offset 88: object 0: the packet of primitive 0"},
+        {"check short.kgx two.vdf", 3, "kelo: short.kgx: offset 8: only 8 bytes"},
+        {"check b42.kgx two.vdf", 3, "kelo: b42.kgx: offset 0: first byte is 0x42"},
+        {"check t9.kgx two.vdf", 3, "kelo: t9.kgx: offset 8: the table of 9 objects"},
+        {"check v200.kgx two.vdf", 3, "kelo: v200.kgx: offset 12: object 0: 200 vertices"},
+        {"check cut.kgx two.vdf", 3, "kelo: cut.kgx: offset 88: object 0: the packet of primitive 0"},
         {"check missing.kgx two.vdf", 30, "kelo: missing.kgx: cannot open\n"},
         {"", 1, "usage: kelo COMMAND"},
         {"--version", 0, "kelo 1.0\n"},
@@ -89,62 +112,49 @@ TEST(KeloCommandLine, CodesAndMessages)
                             "-o OUT.kgx\n\nwrite the model"},
         {"apply base.kgx --vdf t.vdf -o o.kgx", 1, "kelo apply: --variant is required\n"
                                                    "usage: kelo apply BASE.kgx --variant K"},
-        {"dump t.bin", 1, "cannot tell the kind of t.bin; use --kind"},
-        {"dump --kind xyz t.vdf", 1, "--kind takes vdf, ndf or tdf, not \"xyz\""},
-        {"dump t.vdf --kind", 1, "--kind needs a value"},
-        {"dump t.vdf --frob", 1, "unknown option --frob"},
-        {"dump t.vdf t.vdf", 1, "unexpected operand \"t.vdf\""},
-        {"check base.kgx", 1, "needs BASE.kgx FILE..."},
-        {"apply base.kgx --variant -1 --vdf t.vdf -o o.kgx", 1, "variant -1 is not a number"},
-        {"apply base.kgx --variant 0 -o o.kgx", 1, "name at least one of --vdf, --ndf, --tdf"},
-        {"apply base.kgx --variant 1 --vdf t.vdf -o o.kgx", 4, "no variant 1"},
-        {"apply base.kgx --variant 0 --ndf t.vdf -o o.kgx", 2, "offset 8: record 0: normals 1 to 3"},
+        {"dump t.bin", 1, "kelo dump: cannot tell the kind of t.bin; use --kind\n"},
+        {"dump t.vdf --kind", 1, "kelo dump: --kind needs a value\n"},
+        {"dump t.vdf --frob", 1, "kelo dump: unknown option --frob\n"},
+        {"dump t.vdf t.vdf", 1, "kelo dump: unexpected operand \"t.vdf\"\n"},
+        {"check base.kgx", 1, "kelo check: needs BASE.kgx FILE...\n"},
+        {"import t.obj --fit --scale 2 -o o.kgx", 1,
+         "kelo import: give at most one of --scale, --fit and --like\nusage: kelo import "},
+        {"import t.obj --scale -2 -o o.kgx", 1, "kelo import: --scale takes a positive number, not \"-2\"\n"},
+        {"apply base.kgx --variant -1 --vdf t.vdf -o o.kgx", 1, "kelo apply: variant -1 is not a number from 0 on\n"},
+        {"apply base.kgx --variant 0 -o o.kgx", 1, "kelo apply: name at least one of --vdf, --ndf, --tdf\n"},
+        {"apply base.kgx --variant 1 --vdf t.vdf -o o.kgx", 4, "kelo: t.vdf: has 1 variant groups; there is no variant 1\n"},
+        {"apply base.kgx --variant 0 --ndf t.vdf -o o.kgx", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
         {"apply shared.kgx --variant 0 --vdf x.vdf -o o.kgx", 2,
          "kelo: x.vdf: offset 24: record 1: vertex 1 of object 1 shares model offset 76 with an earlier "
          "record, which changes it by 5, not 6\n"},
-        {"blend base.kgx --vdf t.vdf 1 2 -o o.kgx", 4, "1 variant groups, but 2 weights"},
-        {"blend base.kgx --vdf t.vdf 1 x -o o.kgx", 1, "x is not a weight"},
+        {"blend blend.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx", 0, ""},
+        {"blend base.kgx --vdf t.vdf 1 2 -o o.kgx", 4, "kelo: t.vdf: has 1 variant groups, but 2 weights are given\n"},
+        {"blend base.kgx --vdf t.vdf 1 x -o o.kgx", 1, "kelo blend: x is not a weight\n"},
         // 1e308 x 5 is no finite number: refused before anything is read.
-        {"blend base.kgx --vdf t.vdf 1e308 -o o.kgx", 1, "the weights are too large"},
-        {"svg base.kgx --view under -o o.kgx", 1, "--view takes front, top or side, not \"under\""},
-        {"svg base.kgx --variant 0 -o o.kgx", 1, "--variant needs --vdf"},
+        {"blend base.kgx --vdf t.vdf 1e308 -o o.kgx", 1, "kelo blend: the weights are too large"},
+        {"svg base.kgx --view under -o o.kgx", 1, "kelo svg: --view takes front, top or side, not \"under\"\n"},
+        {"svg base.kgx --variant 0 -o o.kgx", 1, "kelo svg: --variant needs --vdf\n"},
         {"export odd.kgx -o o.kgx", 3,
          "kelo: odd.kgx: offset 48: object 0 primitive 0: its packet is not two words per corner\n"},
     };
     for (const auto &c : cases) {
         Result r = sh(dir.dir, KELO + " " + c.args);
         EXPECT_EQ(r.code, c.code) << c.args;
-        EXPECT_NE((c.code ? r.err : r.out).find(c.text), std::string::npos) << c.args << ": " << r.err;
+        const std::string &got = c.code ? r.err : r.out;
+        EXPECT_EQ(c.text.empty() ? got : got.substr(0, c.text.size()), c.text) << c.args;
     }
     EXPECT_FALSE(fs::exists(dir / "o.kgx"));
-}
-
-// Two variant groups of one vertex and one normal blended with weights 0.5
-// and 0.25: fractions add up before rounding, the move is rounded (not the
-// position), halves away from zero, and a large sum clamps.
-TEST(KeloBlend, BlendsEveryGroupWithItsWeight)
-{
-    Scratch dir;
-    Obj o{{{10, 20, 30, -10}}, {{32000, -32000, 0, 0}}};
-    spit(dir / "base.kgx", bytes({{o}}));
-    spit(dir / "v.vdf", unhex("02000000 00000000 00000000 01000000 0400 fcff 0300 0100"
-                              "         00000000 00000000 01000000 0200 0000 fdff 0000"));
-    spit(dir / "v.ndf", unhex("02000000 00000000 00000000 01000000 a00f 60f0 0100 ffff"
-                              "         00000000 00000000 00000000"));
-    Result r = sh(dir.dir, KELO + " blend base.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx");
-    ASSERT_EQ(r.code, 0) << r.err;
+    // Blending, fractions add up before rounding, the move is rounded (not
+    // the position), halves away from zero, and a large sum clamps:
     // 10 + 2 + 0.5 = 12.5 -> 13; 20 - 2 = 18; 30 + 1.5 - 0.75 = 30.75 -> 31;
     // -10 + round(0.5) = -9, where rounding the position would give -10.
     // 32000 + 2000 clamps to 32767, -32000 - 2000 to -32768; 0.5 -> 1; -0.5 -> -1.
     EXPECT_EQ(hex(slurp(dir / "b.kgx")), hex(bytes({{Obj{{{13, 18, 31, -9}}, {{32767, -32768, 1, -1}}}}})));
 }
 
-static size_t count(const std::string &text, const std::string &part)
+static long count(std::string_view text, std::string_view part)
 {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        n++;
-    return n;
+    return std::ranges::distance(std::views::split(text, part)) - 1;
 }
 
 // Three vertices; the variant moves vertex 0 across the picture and vertex
@@ -159,17 +169,148 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
     spit(dir / base, bytes({{Obj{{{0, 0, 0, 0}, {100, 100, 0, 0}, {50, 0, 0, 0}}}}}));
     spit(dir / vdf, unhex("01000000 00000000 00000000 03000000 1e00 2800 0000 0000"
                           " 0000 0000 0000 0500  0000 0000 3c00 0000"));
-    for (auto [view, lines, rings] : {std::tuple{"front", 1u, 1u}, {"top", 2u, 0u}, {"side", 2u, 0u}}) {
+    for (auto [view, lines, rings] : {std::tuple{"front", 1, 1}, {"top", 2, 0}, {"side", 2, 0}}) {
         Result r = run(dir.dir, {KELO, "svg", base, "--vdf", vdf, "--variant", "0", "--view", view, "-o", "p.svg"});
         ASSERT_EQ(r.code, 0) << r.err;
         std::string svg = slurp(dir / "p.svg");
         EXPECT_EQ(count(svg, "<line "), lines) << view;
         EXPECT_EQ(count(svg, "fill=\"none\""), rings) << view;
-        EXPECT_EQ(count(svg, "r=\"2\"/>"), 3u) << view;
-        EXPECT_EQ(count(svg, "a\xEF\xBF\xBD&lt;&amp;\xEF\xBF\xBD.vdf: 2 vertices moved, largest move 60.0"), 1u);
-        EXPECT_EQ(count(svg, "b\xEF\xBF\xBD(.kgx</text>"), 1u);
+        EXPECT_EQ(count(svg, "r=\"2\"/>"), 3) << view;
+        EXPECT_EQ(count(svg, "a\xEF\xBF\xBD&lt;&amp;\xEF\xBF\xBD.vdf: 2 vertices moved, largest move 60.0"), 1);
+        EXPECT_EQ(count(svg, "b\xEF\xBF\xBD(.kgx</text>"), 1);
         EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
     }
     const std::string json = "{\"file\": \"a\xEF\xBF\xBD<&\\u0001.vdf\", ";
     EXPECT_EQ(run(dir.dir, {KELO, "dump", "--json", "--summary", vdf}).out.substr(0, json.size()), json);
+}
+
+// Every output and standard output: a write that fails ends with 7, never 0.
+// Started with its standard streams closed, kelo opens no file in their
+// place, so no message lands in an output.
+TEST(KeloFailedWrites, FullDeviceAndClosedStreams)
+{
+    Files f;
+    for (const char *w : {"import t.obj -o", "export base.kgx -o", "apply base.kgx --variant 0 --vdf t.vdf -o",
+                          "blend base.kgx 1 --vdf t.vdf -o", "svg base.kgx --vdf t.vdf -o"}) {
+        Result r = sh(f.dir, KELO + " " + w + " /dev/full");
+        EXPECT_EQ(r.code, 7) << w;
+        EXPECT_EQ(r.err, "kelo: /dev/full: cannot write: No space left on device\n") << w;
+    }
+    for (const char *w : {"dump t.vdf", "dump --json t.vdf", "check -v base.kgx t.vdf", "--help"}) {
+        Result r = run(f.dir, {"/bin/sh", "-c", "exec " + KELO + " " + w + " >/dev/full"});
+        EXPECT_EQ(r.code, 7) << w;
+        EXPECT_EQ(r.err, "kelo: standard output: cannot write: No space left on device\n") << w;
+    }
+    EXPECT_EQ(run(f.dir, {"/bin/sh", "-c", "exec " + KELO + " import t.obj -o a.kgx <&- >&- 2>&-"}).code, 0);
+    ASSERT_EQ(sh(f.dir, KELO + " import t.obj -o b.kgx").code, 0);
+    EXPECT_EQ(slurp(f / "a.kgx"), slurp(f / "b.kgx"));
+}
+
+// A file system that takes no more than 512 bytes: the write fails, the file
+// at the target stays as it was (or absent), and no temporary is left.  The
+// limit is set on this process around writeOutput, where every writer above
+// ends: a run of kelo would share it with its coverage counters.
+TEST(KeloFailedWrites, KeepTheEarlierFile)
+{
+    Scratch dir;
+    spit(dir / "out", "earlier");
+    const auto before = snapshot(dir.dir);
+    rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit small = {512, old.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    for (const fs::path &target : {dir / "out", dir / "new"}) {
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        Problem p = writeOutput(target.string(), std::string(2000, 'x').data(), 2000);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(problemMessage(p), "kelo: " + target.string() + ": cannot write: File too large\n");
+        EXPECT_TRUE(snapshot(dir.dir) == before) << target;
+    }
+}
+
+// A 552 KB model whose 1,000 objects share one array of 65,535 vertices:
+// export writes the array once and svg draws it once (once per object took
+// a minute and gigabytes).  Arrays that overlap without being the same are
+// refused before any such work.
+TEST(KeloCostlyInputs, SharedArrayOnce)
+{
+    Scratch dir;
+    kit::Model m{std::vector<Obj>(1000)};
+    m.objs[0].verts.assign(65535, {1, 2, 3, 0});
+    const std::string model = bytes(m);
+    const uint32_t top = word(model, kgxEntryAt(0, ENTRY_VERT_TOP));
+    // Objects 1 to 999 on the array of object 0, shifted by step vertices each.
+    auto share = [&](uint32_t step) {
+        std::string s = model;
+        for (uint32_t o = 1; o < 1000; o++)
+            s = setWord(setWord(s, kgxEntryAt(o, ENTRY_VERT_TOP), top + KGX_ELEMENT * step * o),
+                        kgxEntryAt(o, ENTRY_N_VERT), 65535 - step * o);
+        return s;
+    };
+    spit(dir / "m.kgx", share(0));
+    ASSERT_EQ(sh(dir.dir, KELO + " export m.kgx -o m.obj").code, 0);
+    ASSERT_EQ(sh(dir.dir, KELO + " svg m.kgx -o m.svg").code, 0);
+    // About 4 MB; each array once per object would make gigabytes.
+    EXPECT_LT(fs::file_size(dir / "m.obj") + fs::file_size(dir / "m.svg"), 6000000u);
+    spit(dir / "m.kgx", share(1));
+    Result r = sh(dir.dir, KELO + " export m.kgx -o m.obj");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("the objects' arrays overlap"), std::string::npos) << r.err;
+}
+
+// 200,000 groups import in linear time: a quadratic lookup of the group
+// names took 45 seconds here, this takes half a second (a few under the
+// sanitizers); the limit is far from both.
+TEST(KeloCostlyInputs, ManyGroups)
+{
+    Scratch dir;
+    std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    for (int g = 0; g < 200000; g++)
+        text += format("g group%d\nf 1 2 3\n", g);
+    spit(dir / "g.obj", text);
+    Result r = run(dir.dir, words(KELO + " import g.obj --scale 1 -o g.kgx"), {}, 20000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(word(slurp(dir / "g.kgx"), KGX_COUNT_AT), 200000u);
+}
+
+// Out of memory, whichever heap request fails (the preloaded malloc fails
+// request n, for every n up to a run's last), ends kelo with the library's
+// allocation codes (11 to 13) and its report or "out of memory", or with 7
+// for a request inside a system call's helper; never with an uncaught
+// exception or a signal.  One the C library can do without may pass.
+TEST(KeloCostlyInputs, OutOfMemory)
+{
+#ifdef KEYBLEND_SANITIZED
+    GTEST_SKIP() << "the sanitizers own malloc";
+#endif
+    Files f;
+    const std::string failed = "fault_malloc: failed\n";
+    const auto svg = words(KELO + " svg base.kgx -o p.svg");
+    int reported = 0;
+    for (int n = 1; n < 10000; n++) {
+        std::vector<std::string> env = {"LD_PRELOAD=" FAULT_MALLOC_LIB, "FAULT_MALLOC_NTH=" + std::to_string(n)};
+#ifdef KELO_COVERAGE
+        // Built for coverage, kelo writes its counters at exit with requests
+        // of its own, and crashes half-way when one fails.  So each run keeps
+        // its counters aside; one that reported a failed request of kelo's
+        // own runs again to be counted.
+        env.push_back("GCOV_PREFIX=" + f.dir.string());
+        Result r = run(f.dir, svg, env);
+        if (r.code >= 1000)
+            continue;
+        if (r.code != 0)
+            run(f.dir, svg, {env[0], env[1]});
+#else
+        Result r = run(f.dir, svg, env);
+#endif
+        if (r.err.find(failed) == std::string::npos) {
+            EXPECT_EQ(r.code, 0) << r.err;
+            break;
+        }
+        ASSERT_TRUE(r.code == 0 || r.code == 7 || (r.code >= 11 && r.code <= 13)) << n << ": " << r.err;
+        EXPECT_TRUE(r.code == 0 || r.err.starts_with(failed + "kelo: ") ||
+                    r.err.starts_with(failed + "\nAlloc Error: ")) << n << ": " << r.err;
+        reported += r.code == 12;
+    }
+    EXPECT_GT(reported, 0);
 }

@@ -17,7 +17,7 @@ void Exit(int32_t code)
 }
 
 // A base and one to three variants.  Only what keyblend compares changes
-// (vertex and normal values, the two high bytes of texture words), so apply
+// (vertex and normal values, the packet bytes of texture values), so apply
 // must rebuild each variant byte for byte.  An object may share the arrays
 // of the one before (in every model).  With wrap, values span the 16-bit
 // range and move by 40000: most differences keyblend stores wrap around.
@@ -41,8 +41,8 @@ struct Set {
                 std::string packet(4 * (size_t)pick(0, 6), 0);
                 for (char &b : packet)
                     b = (char)pick(0, 255);
-                uint32_t other = (uint32_t)pick(0, 255) << 16 | (uint32_t)pick(0, 255);
-                ob.prims.push_back(kit::prim((uint32_t)pick(0, 3) * 4, packet, other));
+                const uint32_t mode = (pick(0, 1) ? MODE_TEXTURED : 0) | (pick(0, 1) ? MODE_FOUR_CORNERS : 0);
+                ob.prims.push_back(kit::prim(mode, packet, (uint32_t)r() & PRIM_FREE_BITS));
             }
             base.objs.push_back(ob);
         }
@@ -55,11 +55,9 @@ struct Set {
                         if (int16_t &x = e[(size_t)pick(0, 3)]; pick(1, 100) <= percent)
                             x = (int16_t)(!wrap ? x + pick(1, 500) : x >= 0 ? x - 40000 : x + 40000);
                 for (Prim &pr : ob.prims)
-                    for (uint32_t w = 0, mode = primMode(pr.header);
-                         (mode & MODE_TEXTURED) && w < texWords(mode) && 4 * w + 4 <= pr.packet.size(); w++)
-                        for (size_t b : {2, 3})
-                            if (pick(1, 100) <= percent)
-                                pr.packet[4 * w + b] = (char)pick(0, 255);
+                    for (uint32_t t = 0, mode = primMode(pr.header); mode & MODE_TEXTURED && t < 2 * texWords(mode); t++)
+                        if (texByteAt(t) < pr.packet.size() && pick(1, 100) <= percent)
+                            pr.packet[texByteAt(t)] = (char)pick(0, 255);
             }
             variants.push_back(v);
         }
