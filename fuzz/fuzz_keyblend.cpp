@@ -1,10 +1,6 @@
-// fuzz_keyblend.cpp -- process-level fuzzing of keyblend:
+// fuzz_keyblend.cpp -- process-level fuzzing of keyblend (docs/testing.md):
 //   fuzz_keyblend KEYBLEND DIR SEED COUNT [FIRST]
-// runs keyblend on random models, damaged (words near the limits, primitive
-// headers, flipped bytes, truncation, stray bytes), with argument files of
-// awkward tokens.  A signal, a time-out, a sanitizer report or a status that
-// keyblend's exit-code table does not list is a finding, its files kept in
-// DIR.  Input i follows from the seed and i alone: COUNT 1, FIRST i replay it.
+// Input i follows from the seed and i alone: COUNT 1, FIRST i replay it.
 #include "kit/kit.h"
 
 #include <cctype>

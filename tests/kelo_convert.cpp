@@ -221,8 +221,7 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
     const char *chromium = getenv("CHROMIUM");
     if (!fs::exists(HERE / "gltf/node_modules/.installed-lock") || !fs::exists(chromium ? chromium : "/usr/bin/chromium") ||
         std::system("node --version >/dev/null 2>&1") != 0) {
-        if (getenv("CI"))
-            FAIL() << "node, its tools or chromium are missing: run scripts/setup";
+        ASSERT_FALSE(getenv("CI")) << "node, its tools or chromium are missing: run scripts/setup";
         GTEST_SKIP() << "node, its tools or chromium are missing: run scripts/setup";
     }
     const std::string node = "/usr/bin/env node " + (HERE / "gltf/").string();

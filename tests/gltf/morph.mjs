@@ -1,9 +1,6 @@
-// morph.mjs ASSET K SHOT0 SHOT1 -- loads ASSET (.glb or .gltf) with three.js
-// in headless Chromium ($CHROMIUM or /usr/bin/chromium), saves a picture at
-// weight 0 of morph target K in SHOT0 and at weight 1 in SHOT1, and prints
-// what the page sees at weight 1 as JSON: per primitive, the positions (x y
-// z per vertex) and the KGX vertex each glTF vertex stands for.  Any failure
-// ends it with a non-zero status.
+// morph.mjs ASSET K SHOT0 SHOT1 -- ASSET in three.js in headless Chromium:
+// pictures of morph target K at weight 0 and 1, and on standard output, as
+// JSON, each primitive's positions at weight 1 and the KGX vertex of each.
 import fs from 'node:fs';
 import path from 'node:path';
 import { chromium } from 'playwright-core';

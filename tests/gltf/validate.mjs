@@ -1,8 +1,5 @@
-// validate.mjs FILE... -- runs the Khronos glTF validator on each asset (with
-// its buffers inside, as kelo writes them) and prints its findings; exits 1
-// when any asset has an error or a warning (information and hints are
-// printed but allowed), and with another non-zero status when one cannot be
-// read.
+// validate.mjs FILE... -- the Khronos glTF validator on each asset; prints its
+// findings and exits 1 when any asset has an error or a warning.
 import fs from 'node:fs';
 import validator from 'gltf-validator';
 
