@@ -219,6 +219,11 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
     // The imported base's scales and flags, and its topology, given again.
     ASSERT_EQ(kelo(dir.dir, "import examples.gltf --like back.kgx -o like.kgx").code, 0);
     EXPECT_EQ(slurp(dir / "like.kgx"), slurp(dir / "back.kgx"));
+    // Variant 0 moves one vertex: its offsets are sparse; variant 2 moves none: no data at all.
+    const std::string glb = slurp(dir / "model.glb");
+    const auto accessors = nlohmann::json::parse(glb.substr(20, word(glb, 12)))["accessors"];
+    EXPECT_TRUE(std::ranges::any_of(accessors, [](auto &a) { return a.contains("sparse"); }));
+    EXPECT_TRUE(std::ranges::any_of(accessors, [](auto &a) { return !a.contains("sparse") && !a.contains("bufferView"); }));
 
     const char *chromium = getenv("CHROMIUM");
     if (!fs::exists(HERE / "gltf/node_modules/.installed-lock") || !fs::exists(chromium ? chromium : "/usr/bin/chromium") ||
