@@ -53,6 +53,9 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"vert.vdf", unhex("01000000 00000000 03000000 02000000" + std::string(32, '0'))},
         {"norm.ndf", unhex("01000000 00000000 02000000 01000000 0100 0200 0300 0400")},
         {"prim.tdf", unhex("01000000 00000000 02000000 00000000")},
+        {"many.vdf", unhex("0c000000" + repeat("01000000 00000000 00000000", 12))},
+        // A texture value for byte 7 of a one-word packet.
+        {"short.tdf", unhex("01000000 00000000 00000000 01000000 0000 0000 0100 0000 0000 0000 0000 0000")},
         // Two variant groups of one vertex and one normal, to blend with weights 0.5 and 0.25.
         {"blend.kgx", bytes({{Obj{{{10, 20, 30, -10}}, {{32000, -32000, 0, 0}}}}})},
         {"v.vdf", unhex("02000000 00000000 00000000 01000000 0400 fcff 0300 0100"
@@ -65,6 +68,9 @@ TEST(KeloCommandLine, CodesAndMessages)
     };
     for (const auto &[name, content] : files)
         spit(dir / name, content);
+    std::string many;  // ten problems listed, the rest counted
+    for (int i = 0; i < 10; i++)
+        many += format("kelo: many.vdf: offset %d: record %d: object 1 is outside the base's 1 objects\n", 4 + 12 * i, i);
     struct {
         std::string args;
         int code;
@@ -98,6 +104,10 @@ TEST(KeloCommandLine, CodesAndMessages)
             "kelo: norm.ndf: offset 8: record 0: normals 2 to 2 are outside object 0's 2 normals\n"
             "kelo: prim.tdf: offset 8: record 0: an empty run at primitive 2 is outside object 0's 1 primitives\n"
             "kelo: base.kgx: 9 of 9 difference files are malformed or do not fit\n"},
+        {"check base.kgx many.vdf", 2, many + "kelo: many.vdf: 2 more problems\n"
+                                             "kelo: base.kgx: 1 of 1 difference files are malformed or do not fit\n"},
+        {"apply odd.kgx --variant 0 --tdf short.tdf -o o.kgx", 2,
+         "kelo: short.tdf: offset 4: record 0: primitive 0 has no packet byte 7\n"},
         {"check --kind ndf base.kgx t.vdf", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
         {"check short.kgx two.vdf", 3, "kelo: short.kgx: offset 8: only 8 bytes"},
         {"check b42.kgx two.vdf", 3, "kelo: b42.kgx: offset 0: first byte is 0x42"},
