@@ -206,7 +206,7 @@ static int32_t report(const Problem &p, const Command *cmd)
 }
 
 // kelo's run once the words are in hand.
-static int32_t keloRun(const std::vector<std::string> &words, const Command **running)
+static int32_t keloRun(const std::vector<std::string> &words)
 {
     if (words.empty()) {
         msgPrint(stderr, "%s", overview().c_str());
@@ -222,11 +222,9 @@ static int32_t keloRun(const std::vector<std::string> &words, const Command **ru
         return report(finishStandardOutput(), nullptr);
     }
     for (const Command &cmd : commandTable()) {
-        if (word != cmd.name)
-            continue;
-        *running = &cmd;
-        return report(runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end())),
-                      &cmd);
+        if (word == cmd.name)
+            return report(runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end())),
+                          &cmd);
     }
     msgPrint(stderr, "kelo: '%s' is not a command\n\n%s", word.c_str(), overview().c_str());
     return KELO_USAGE;
@@ -234,14 +232,13 @@ static int32_t keloRun(const std::vector<std::string> &words, const Command **ru
 
 int32_t keloMain(int argc, char **argv)
 {
-    const Command *running = nullptr;
     // The standard containers report running out of memory by throwing;
     // kelo ends with the library's allocation code like every other tool
     // here, wherever it happens.
     try {
-        return keloRun(std::vector<std::string>(argv + 1, argv + argc), &running);
+        return keloRun(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::bad_alloc &) {
     } catch (const std::length_error &) {
     }
-    return report(problemIn(KELO_NO_MEMORY, "", "out of memory"), running);
+    return report(problemIn(KELO_NO_MEMORY, "", "out of memory"), nullptr);
 }
