@@ -111,10 +111,11 @@ std::string xmlText(std::string_view s);
 
 /* model.cpp -- KGX models held whole */
 
-// One object of a model: its table entry, then absolute file offsets checked
-// to lie inside the image, and which distinct arrays it uses.
+// One object of a model: the counts and scale of its table entry, the
+// absolute file offsets of its arrays (the entry's tops made absolute and
+// checked to lie inside the image), and which distinct arrays it uses.
 struct KgxObject {
-    uint32_t vertTop, nVert, normTop, nNorm, primTop, nPrim, scale;
+    uint32_t nVert, nNorm, nPrim, scale;
     uint32_t vertAt, normAt, primAt;
     uint32_t vertArray, normArray;  // indices into Model::vertArrays, normArrays
     uint32_t firstPrim;             // index of its first primitive in Model::prim
