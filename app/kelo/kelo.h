@@ -209,8 +209,9 @@ struct Changes {
     void begin(size_t imageSize);
 };
 
-// Adds group of f to ch: checks that it fits the base, then sets each value
-// the group's records carry.  A position set twice in one round must get the
+// Adds group of f to ch: checks that f has the group (KELO_NO_GROUP
+// otherwise) and that it fits the base, then sets each value the group's
+// records carry.  A position set twice in one round must get the
 // same difference (records of objects that share an array do), otherwise
 // KELO_BAD_FILE.  A non-zero texture value for a byte the packet lacks is
 // KELO_BAD_FILE too.
