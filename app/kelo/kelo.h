@@ -180,6 +180,10 @@ const char *kindElement(KeloKind kind);  // "vertex", "normal", "primitive"
 const char *kindPlural(KeloKind kind);   // "vertices", "normals", "primitives"
 std::optional<KeloKind> kindFromWord(std::string_view word);
 std::optional<KeloKind> kindFromName(const std::string &name);
+// The kind to read the file name as: that kindWord names (--kind, already
+// checked against the choices) or, when null, that of name's extension; a
+// usage problem when neither tells.
+Problem fileKind(const std::string &name, const std::string *kindWord, KeloKind &kind);
 uint32_t kindElements(const KgxObject &ob, KeloKind kind);
 
 // Checks the records of f.image and fills rec and groupAt.  Returns
