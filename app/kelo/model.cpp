@@ -90,7 +90,7 @@ Problem modelParse(Model &m)
     if (size < KGX_TABLE)
         return refuse(m, size, format("only %llu bytes, shorter than the %lu-byte header",
                                       (unsigned long long)size, (unsigned long)KGX_TABLE));
-    if (m.image[0] != KGX_ID)
+    if (!kgxIdOk(m.word(0)))
         return refuse(m, 0, format("first byte is 0x%02x, not 0x%02x: not a KGX model",
                                    m.image[0], (unsigned)KGX_ID));
     m.flags = m.word(KGX_FLAGS_AT);
