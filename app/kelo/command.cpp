@@ -2,6 +2,8 @@
 // drives
 #include "kelo.h"
 
+#include <algorithm>
+#include <cctype>
 #include <new>
 #include <stdexcept>
 
@@ -99,13 +101,15 @@ std::string commandUsage(const Command &cmd)
 std::string commandHelp(const Command &cmd)
 {
     std::string s = "usage: " + commandUsage(cmd) + "\n\n" + cmd.summary + "\n\noptions:\n";
+    // Each option as "-o OUT.kgx", its help lined up after the longest.
+    std::vector<std::string> left;
     size_t width = 0;
-    for (const Option &o : cmd.options)
-        width = std::max(width, std::string(o.name).size() + (o.value ? 1 + std::string(o.value).size() : 0));
     for (const Option &o : cmd.options) {
-        std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
-        s += format("  %-*s  %s\n", (int)width, left.c_str(), o.help);
+        left.push_back(o.value ? std::string(o.name) + " " + o.value : o.name);
+        width = std::max(width, left.back().size());
     }
+    for (size_t i = 0; i < left.size(); i++)
+        s += format("  %-*s  %s\n", (int)width, left[i].c_str(), cmd.options[i].help);
     return cmd.notes ? s + "\n" + cmd.notes : s;
 }
 
