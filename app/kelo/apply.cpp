@@ -7,14 +7,9 @@ Problem applyVariant(const Model &m, const std::vector<KeloFile> &files, uint32_
     Changes values, bytes;  // 16-bit values of vdf and ndf; packet bytes of tdf
     values.begin(m.image.size());
     bytes.begin(m.image.size());
-    for (const KeloFile &f : files) {
-        if (group >= f.groups())
-            return problemIn(KELO_NO_GROUP, f.name,
-                             format("has %lu variant groups; there is no variant %lu",
-                                    (unsigned long)f.groups(), (unsigned long)group));
+    for (const KeloFile &f : files)
         if (Problem p = groupChanges(m, f, group, f.kind == KIND_TDF ? bytes : values))
             return p;
-    }
     image = m.image;
     applyChanges(m, KIND_VDF, values, image);
     applyChanges(m, KIND_TDF, bytes, image);

@@ -34,15 +34,10 @@ static uint32_t checkFile(const Model &base, const std::string &name, KeloKind k
 Problem cmdCheck(const Args &args)
 {
     const std::string *kindWord = args.value("--kind");
-    std::optional<KeloKind> forced = kindWord ? kindFromWord(*kindWord) : std::nullopt;
-    std::vector<KeloKind> kinds;
-    for (size_t i = 1; i < args.operands.size(); i++) {
-        std::optional<KeloKind> kind = forced ? forced : kindFromName(args.operands[i]);
-        if (!kind)
-            return usageProblem(
-                format("cannot tell the kind of %s; use --kind", args.operands[i].c_str()));
-        kinds.push_back(*kind);
-    }
+    std::vector<KeloKind> kinds(args.operands.size() - 1);
+    for (size_t i = 0; i < kinds.size(); i++)
+        if (Problem p = fileKind(args.operands[i + 1], kindWord, kinds[i]))
+            return p;
     Model base;
     if (Problem p = modelLoad(args.operands[0], base))
         return p;

@@ -2,6 +2,8 @@
 // drives
 #include "kelo.h"
 
+#include <algorithm>
+#include <cctype>
 #include <new>
 #include <stdexcept>
 
@@ -99,13 +101,15 @@ std::string commandUsage(const Command &cmd)
 std::string commandHelp(const Command &cmd)
 {
     std::string s = "usage: " + commandUsage(cmd) + "\n\n" + cmd.summary + "\n\noptions:\n";
+    // Each option as "-o OUT.kgx", its help lined up after the longest.
+    std::vector<std::string> left;
     size_t width = 0;
-    for (const Option &o : cmd.options)
-        width = std::max(width, std::string(o.name).size() + (o.value ? 1 + std::string(o.value).size() : 0));
     for (const Option &o : cmd.options) {
-        std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
-        s += format("  %-*s  %s\n", (int)width, left.c_str(), o.help);
+        left.push_back(o.value ? std::string(o.name) + " " + o.value : o.name);
+        width = std::max(width, left.back().size());
     }
+    for (size_t i = 0; i < left.size(); i++)
+        s += format("  %-*s  %s\n", (int)width, left[i].c_str(), cmd.options[i].help);
     return cmd.notes ? s + "\n" + cmd.notes : s;
 }
 
@@ -206,7 +210,7 @@ static int32_t report(const Problem &p, const Command *cmd)
 }
 
 // kelo's run once the words are in hand.
-static int32_t keloRun(const std::vector<std::string> &words, const Command **running)
+static int32_t keloRun(const std::vector<std::string> &words)
 {
     if (words.empty()) {
         msgPrint(stderr, "%s", overview().c_str());
@@ -222,11 +226,9 @@ static int32_t keloRun(const std::vector<std::string> &words, const Command **ru
         return report(finishStandardOutput(), nullptr);
     }
     for (const Command &cmd : commandTable()) {
-        if (word != cmd.name)
-            continue;
-        *running = &cmd;
-        return report(runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end())),
-                      &cmd);
+        if (word == cmd.name)
+            return report(runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end())),
+                          &cmd);
     }
     msgPrint(stderr, "kelo: '%s' is not a command\n\n%s", word.c_str(), overview().c_str());
     return KELO_USAGE;
@@ -234,14 +236,13 @@ static int32_t keloRun(const std::vector<std::string> &words, const Command **ru
 
 int32_t keloMain(int argc, char **argv)
 {
-    const Command *running = nullptr;
     // The standard containers report running out of memory by throwing;
     // kelo ends with the library's allocation code like every other tool
     // here, wherever it happens.
     try {
-        return keloRun(std::vector<std::string>(argv + 1, argv + argc), &running);
+        return keloRun(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::bad_alloc &) {
     } catch (const std::length_error &) {
     }
-    return report(problemIn(KELO_NO_MEMORY, "", "out of memory"), running);
+    return report(problemIn(KELO_NO_MEMORY, "", "out of memory"), nullptr);
 }

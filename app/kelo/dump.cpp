@@ -73,12 +73,11 @@ static void dumpJson(const KeloFile &f, bool summary)
 Problem cmdDump(const Args &args)
 {
     const std::string &name = args.operands[0];
-    const std::string *kindWord = args.value("--kind");
-    std::optional<KeloKind> kind = kindWord ? kindFromWord(*kindWord) : kindFromName(name);
-    if (!kind)
-        return usageProblem(format("cannot tell the kind of %s; use --kind", name.c_str()));
+    KeloKind kind;
+    if (Problem p = fileKind(name, args.value("--kind"), kind))
+        return p;
     KeloFile f;
-    if (Problem p = keloLoad(name, *kind, f))
+    if (Problem p = keloLoad(name, kind, f))
         return p;
     if (args.has("--json"))
         dumpJson(f, args.has("--summary"));

@@ -56,6 +56,10 @@ static bool setChange(Changes &ch, uint32_t p, int16_t d)
 
 Problem groupChanges(const Model &m, const KeloFile &f, uint32_t group, Changes &ch)
 {
+    if (group >= f.groups())
+        return problemIn(KELO_NO_GROUP, f.name,
+                         format("has %lu variant groups; there is no variant %lu",
+                                (unsigned long)f.groups(), (unsigned long)group));
     if (Problem p = groupFits(m, f, group))
         return p;
     const uint32_t values = keloElementValues(f.kind);

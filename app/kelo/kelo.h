@@ -111,10 +111,11 @@ std::string xmlText(std::string_view s);
 
 /* model.cpp -- KGX models held whole */
 
-// One object of a model: its table entry, then absolute file offsets checked
-// to lie inside the image, and which distinct arrays it uses.
+// One object of a model: the counts and scale of its table entry, the
+// absolute file offsets of its arrays (the entry's tops made absolute and
+// checked to lie inside the image), and which distinct arrays it uses.
 struct KgxObject {
-    uint32_t vertTop, nVert, normTop, nNorm, primTop, nPrim, scale;
+    uint32_t nVert, nNorm, nPrim, scale;
     uint32_t vertAt, normAt, primAt;
     uint32_t vertArray, normArray;  // indices into Model::vertArrays, normArrays
     uint32_t firstPrim;             // index of its first primitive in Model::prim
@@ -179,6 +180,10 @@ const char *kindElement(KeloKind kind);  // "vertex", "normal", "primitive"
 const char *kindPlural(KeloKind kind);   // "vertices", "normals", "primitives"
 std::optional<KeloKind> kindFromWord(std::string_view word);
 std::optional<KeloKind> kindFromName(const std::string &name);
+// The kind to read the file name as: that kindWord names (--kind, already
+// checked against the choices) or, when null, that of name's extension; a
+// usage problem when neither tells.
+Problem fileKind(const std::string &name, const std::string *kindWord, KeloKind &kind);
 uint32_t kindElements(const KgxObject &ob, KeloKind kind);
 
 // Checks the records of f.image and fills rec and groupAt.  Returns
@@ -208,8 +213,9 @@ struct Changes {
     void begin(size_t imageSize);
 };
 
-// Adds group of f to ch: checks that it fits the base, then sets each value
-// the group's records carry.  A position set twice in one round must get the
+// Adds group of f to ch: checks that f has the group (KELO_NO_GROUP
+// otherwise) and that it fits the base, then sets each value the group's
+// records carry.  A position set twice in one round must get the
 // same difference (records of objects that share an array do), otherwise
 // KELO_BAD_FILE.  A non-zero texture value for a byte the packet lacks is
 // KELO_BAD_FILE too.

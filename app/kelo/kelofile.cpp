@@ -38,6 +38,15 @@ std::optional<KeloKind> kindFromName(const std::string &name)
     return kindFromWord(getExt0(name.c_str()));
 }
 
+Problem fileKind(const std::string &name, const std::string *kindWord, KeloKind &kind)
+{
+    std::optional<KeloKind> k = kindWord ? kindFromWord(*kindWord) : kindFromName(name);
+    if (!k)
+        return usageProblem(format("cannot tell the kind of %s; use --kind", name.c_str()));
+    kind = *k;
+    return {};
+}
+
 // Elements of the object that records of the kind index: vertices, normals
 // or primitives.
 uint32_t kindElements(const KgxObject &ob, KeloKind kind)

@@ -52,16 +52,13 @@ static Problem walkPrimitives(Model &m, const KgxObject &ob, uint32_t o)
 static Problem readEntry(const Model &m, uint32_t o, KgxObject &ob)
 {
     auto word = [&](KgxEntryWord w) { return m.word((uint32_t)kgxEntryAt(o, w)); };
-    ob.vertTop = word(ENTRY_VERT_TOP);
     ob.nVert = word(ENTRY_N_VERT);
-    ob.normTop = word(ENTRY_NORM_TOP);
     ob.nNorm = word(ENTRY_N_NORM);
-    ob.primTop = word(ENTRY_PRIM_TOP);
     ob.nPrim = word(ENTRY_N_PRIM);
     ob.scale = word(ENTRY_SCALE);
-    uint64_t vertAt = (uint64_t)KGX_TABLE + ob.vertTop;
-    uint64_t normAt = (uint64_t)KGX_TABLE + ob.normTop;
-    uint64_t primAt = (uint64_t)KGX_TABLE + ob.primTop;
+    uint64_t vertAt = (uint64_t)KGX_TABLE + word(ENTRY_VERT_TOP);
+    uint64_t normAt = (uint64_t)KGX_TABLE + word(ENTRY_NORM_TOP);
+    uint64_t primAt = (uint64_t)KGX_TABLE + word(ENTRY_PRIM_TOP);
     if (!fits(m, vertAt, ob.nVert, KGX_ELEMENT))
         return refuse(m, kgxEntryAt(o, ENTRY_VERT_TOP),
                       format("object %lu: %lu vertices at offset %llu run past the end",
@@ -93,7 +90,7 @@ Problem modelParse(Model &m)
     if (size < KGX_TABLE)
         return refuse(m, size, format("only %llu bytes, shorter than the %lu-byte header",
                                       (unsigned long long)size, (unsigned long)KGX_TABLE));
-    if (m.image[0] != KGX_ID)
+    if (!kgxIdOk(m.word(0)))
         return refuse(m, 0, format("first byte is 0x%02x, not 0x%02x: not a KGX model",
                                    m.image[0], (unsigned)KGX_ID));
     m.flags = m.word(KGX_FLAGS_AT);

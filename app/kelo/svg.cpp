@@ -180,10 +180,6 @@ Problem cmdSvg(const Args &args)
     if (vdf) {
         if (Problem p = keloLoad(*vdf, KIND_VDF, f))
             return p;
-        if (group >= f.groups())
-            return problemIn(KELO_NO_GROUP, f.name,
-                             format("has %lu variant groups; there is no variant %lu",
-                                    (unsigned long)f.groups(), (unsigned long)group));
         if (Problem p = collectMoves(m, f, group, moves))
             return p;
     }
