@@ -243,15 +243,17 @@ static void appendBits(std::vector<uint32_t> &key, const std::vector<float> &val
 static std::vector<size_t> classes(const std::vector<std::vector<uint32_t>> &keys, bool keyOrder,
                                    std::vector<uint32_t> &number)
 {
-    std::map<std::vector<uint32_t>, uint32_t> ids;
+    using Ids = std::map<std::vector<uint32_t>, uint32_t>;
+    Ids ids;
+    std::vector<Ids::const_iterator> idOf;
     for (const std::vector<uint32_t> &key : keys)
-        ids.emplace(key, (uint32_t)ids.size());
+        idOf.push_back(ids.emplace(key, (uint32_t)ids.size()).first);
     uint32_t rank = 0;
     for (auto &entry : ids)
         entry.second = keyOrder ? rank++ : entry.second;
     std::vector<size_t> representative(ids.size(), SIZE_MAX);
     for (size_t i = 0; i < keys.size(); i++) {
-        number.push_back(ids[keys[i]]);
+        number.push_back(idOf[i]->second);
         representative[number.back()] = std::min(representative[number.back()], i);
     }
     return representative;
