@@ -211,10 +211,11 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
 
 /* ---- To meshes ---- */
 
-// Coordinate a of vertex i, with target t's offset added (t < 0: the base).
-static double coordinate(const std::vector<float> &base, const GltfObject &g, size_t i, int a, int t,
-                         bool normal)
+// Coordinate a of vertex i's position (of its normal when normal is set),
+// with target t's offset added (t < 0: the base).
+static double coordinate(const GltfObject &g, size_t i, int a, int t, bool normal)
 {
+    const std::vector<float> &base = normal ? g.normal : g.position;
     const std::vector<float> *offsets =
         t < 0 ? nullptr : normal ? &g.targets[t].normal : &g.targets[t].position;
     return (double)base[3 * i + a] + (offsets && !offsets->empty() ? (double)(*offsets)[3 * i + a] : 0.0);
@@ -226,7 +227,7 @@ std::vector<double> gltfCoordinates(const GltfAsset &asset)
     for (const GltfObject &g : asset.objects)
         for (int t = -1; t < (int)asset.targetNames.size(); t++)
             for (size_t i = 0; i < g.position.size(); i++)
-                values.push_back(coordinate(g.position, g, i / 3, (int)(i % 3), t, false));
+                values.push_back(coordinate(g, i / 3, (int)(i % 3), t, false));
     return values;
 }
 
@@ -265,7 +266,7 @@ static void flatNormal(const GltfObject &g, size_t j, int t, std::vector<int16_t
     double p[3][3], e[2][3], n[3];
     for (int c = 0; c < 3; c++)
         for (int a = 0; a < 3; a++)
-            p[c][a] = coordinate(g.position, g, g.triangles[3 * j + c], a, t, false);
+            p[c][a] = coordinate(g, g.triangles[3 * j + c], a, t, false);
     for (int a = 0; a < 3; a++) {
         e[0][a] = p[1][a] - p[0][a];
         e[1][a] = p[2][a] - p[0][a];
@@ -288,7 +289,7 @@ static Problem objectValues(const GltfObject &g, size_t k, int t, const std::str
     o.norm.clear();
     for (size_t i : vertexOf) {
         for (int a = 0; a < 3; a++) {
-            double x = coordinate(g.position, g, i, a, t, false);
+            double x = coordinate(g, i, a, t, false);
             int32_t q = quantise(x, o.scale);
             if (q == INT32_MIN)
                 return problemIn(KELO_BAD_IMPORT, file,
@@ -301,7 +302,7 @@ static Problem objectValues(const GltfObject &g, size_t k, int t, const std::str
     }
     for (size_t i : normalOf) {
         for (int a = 0; a < 3; a++)
-            o.norm.push_back(normalValue(coordinate(g.normal, g, i, a, t, true)));
+            o.norm.push_back(normalValue(coordinate(g, i, a, t, true)));
         o.norm.push_back(0);
     }
     for (size_t j = 0; g.normal.empty() && j < g.triangles.size() / 3; j++)
