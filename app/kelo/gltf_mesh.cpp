@@ -66,6 +66,19 @@ static double element(const std::vector<unsigned char> &image, uint32_t at, uint
     return loadLE16(&image[at + KGX_ELEMENT * i + 2 * a]);
 }
 
+// The cross product of a triangle's edges from p[0] to p[1] and to p[2]:
+// twice its area, along the normal its winding gives.
+static void edgeCross(const double p[3][3], double n[3])
+{
+    double e[2][3];
+    for (int a = 0; a < 3; a++) {
+        e[0][a] = p[1][a] - p[0][a];
+        e[1][a] = p[2][a] - p[0][a];
+    }
+    for (int a = 0; a < 3; a++)
+        n[a] = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
+}
+
 // A KGX normal as a unit vector: value / NORMAL_ONE when that is a unit
 // vector within NORMAL_SLACK, else scaled to unit length; +z for a zero
 // normal, which has no direction.
@@ -88,16 +101,14 @@ static void orientTriangles(const Model &m, const KgxObject &ob, std::vector<Cor
 {
     for (size_t j = 0; ob.nNorm && j + 2 < corners.size(); j += 3) {
         const Corner *c = &corners[j];
-        double e[2][3], facing = 0;
+        double p[3][3], cross[3], facing = 0;
+        for (int i = 0; i < 3; i++)
+            for (int a = 0; a < 3; a++)
+                p[i][a] = element(m.image, ob.vertAt, c[i].vertex, a);
+        edgeCross(p, cross);
         for (int a = 0; a < 3; a++)
-            for (int i = 0; i < 2; i++)
-                e[i][a] = element(m.image, ob.vertAt, c[i + 1].vertex, a) -
-                          element(m.image, ob.vertAt, c[0].vertex, a);
-        for (int a = 0; a < 3; a++) {
-            double cross = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
             for (int i = 0; i < 3; i++)
-                facing += cross * element(m.image, ob.normAt, c[i].normal, a);
-        }
+                facing += cross[a] * element(m.image, ob.normAt, c[i].normal, a);
         if (facing < 0)
             std::swap(corners[j + 1], corners[j + 2]);
     }
@@ -263,16 +274,11 @@ static std::vector<size_t> classes(const std::vector<std::vector<uint32_t>> &key
 // The flat normal of triangle j of the base (t < 0) or of target t.
 static void flatNormal(const GltfObject &g, size_t j, int t, std::vector<int16_t> &out)
 {
-    double p[3][3], e[2][3], n[3];
+    double p[3][3], n[3];
     for (int c = 0; c < 3; c++)
         for (int a = 0; a < 3; a++)
             p[c][a] = coordinate(g, g.triangles[3 * j + c], a, t, false);
-    for (int a = 0; a < 3; a++) {
-        e[0][a] = p[1][a] - p[0][a];
-        e[1][a] = p[2][a] - p[0][a];
-    }
-    for (int a = 0; a < 3; a++)
-        n[a] = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
+    edgeCross(p, n);
     double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     for (int a = 0; a < 3; a++)
         out.push_back(len > 0 ? normalValue(n[a] / len) : 0);
