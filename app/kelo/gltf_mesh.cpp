@@ -286,13 +286,12 @@ static void flatNormal(const GltfObject &g, size_t j, int t, std::vector<int16_t
 }
 
 // The vertex and normal values of one object, of the base (t < 0) or of
-// target t; KELO_BAD_IMPORT for a coordinate that does not fit.
+// target t, appended to o's (empty) arrays; KELO_BAD_IMPORT for a
+// coordinate that does not fit.
 static Problem objectValues(const GltfObject &g, size_t k, int t, const std::string &file,
                             const std::vector<size_t> &vertexOf,
                             const std::vector<size_t> &normalOf, MeshObject &o)
 {
-    o.vert.clear();
-    o.norm.clear();
     for (size_t i : vertexOf) {
         for (int a = 0; a < 3; a++) {
             double x = coordinate(g, i, a, t, false);
