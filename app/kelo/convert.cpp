@@ -129,7 +129,7 @@ Problem cmdImport(const Args &args)
     std::vector<OutputFile> outs(meshes.size());
     for (size_t i = 0; i < meshes.size(); i++) {
         outs[i].target = files[i];
-        if (Problem p = meshImage(meshes[i], like.flags, files[i], outs[i].bytes))
+        if (Problem p = meshImage(std::move(meshes[i]), like.flags, files[i], outs[i].bytes))
             return p;
     }
     if (Problem p = writeOutputs(outs))

@@ -370,16 +370,16 @@ Problem meshLike(const Mesh &m, const Model &base)
     return {};
 }
 
-Problem meshImage(const Mesh &m, uint32_t flags, const std::string &out,
+Problem meshImage(Mesh &&m, uint32_t flags, const std::string &out,
                   std::vector<unsigned char> &image)
 {
     std::vector<KgxObjectArrays> objects(m.obj.size());
     for (size_t k = 0; k < m.obj.size(); k++) {
-        const MeshObject &o = m.obj[k];
+        MeshObject &o = m.obj[k];
         KgxObjectArrays &a = objects[k];
-        a.vert = o.vert;
-        a.norm = o.norm;
-        a.primHeaders = o.head;
+        a.vert = std::move(o.vert);
+        a.norm = std::move(o.norm);
+        a.primHeaders = std::move(o.head);
         a.packets.resize(4 * o.packet.size());
         for (size_t i = 0; i < o.packet.size(); i++)
             storeLE32(&a.packets[4 * i], o.packet[i]);

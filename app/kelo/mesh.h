@@ -60,9 +60,9 @@ std::string scaleText(uint32_t scale);
 // The same objects, vertex, normal and primitive counts and primitives (but
 // for their texture bytes) as base; KELO_NOT_LIKE naming the first mismatch.
 Problem meshLike(const Mesh &m, const Model &base);
-// The KGX image of the mesh; KELO_BAD_IMPORT naming out when it would not fit
-// the format.
-Problem meshImage(const Mesh &m, uint32_t flags, const std::string &out,
+// The KGX image of the mesh, whose arrays it takes; KELO_BAD_IMPORT naming
+// out when it would not fit the format.
+Problem meshImage(Mesh &&m, uint32_t flags, const std::string &out,
                   std::vector<unsigned char> &image);
 
 #endif
