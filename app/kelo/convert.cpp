@@ -17,8 +17,10 @@ static Problem scaleOption(const Args &args, uint32_t &scale)
 
 // The scales an import uses: the given one (not 0) for every object; the
 // --like base's object by object, so that equal coordinates give equal
-// integers; or the largest at which every coordinate fits, printed.
-static Problem importScales(uint32_t given, const Model *like, const std::vector<double> &coordinates,
+// integers; or the largest at which every coordinate fits, printed.  The
+// coordinates (a routine that lists them) are gathered only for that last.
+template <typename Coordinates>
+static Problem importScales(uint32_t given, const Model *like, Coordinates coordinates,
                             const std::string &file, std::vector<uint32_t> &scales)
 {
     scales.assign(1, given ? given : SCALE_ONE);
@@ -32,7 +34,7 @@ static Problem importScales(uint32_t given, const Model *like, const std::vector
             scales.push_back(SCALE_ONE);
         return {};
     }
-    if (Problem p = scaleFit(coordinates, file, scales[0]))
+    if (Problem p = scaleFit(coordinates(), file, scales[0]))
         return p;
     msgPrint(stdout, "scale %s\n", scaleText(scales[0]).c_str());
     return {};
@@ -46,7 +48,8 @@ static Problem importObj(const Args &args, uint32_t scale, const Model *like, st
     if (text.faces.empty())
         return problemIn(KELO_BAD_IMPORT, text.name, "no faces to import");
     std::vector<uint32_t> scales;
-    if (Problem p = importScales(scale, like, usedCoordinates(text), text.name, scales))
+    auto coordinates = [&] { return usedCoordinates(text); };
+    if (Problem p = importScales(scale, like, coordinates, text.name, scales))
         return p;
     return meshBuild(text, scales, meshes.emplace_back());
 }
@@ -62,7 +65,8 @@ static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
     if (Problem p = gltfDecode(in, asset))
         return p;
     std::vector<uint32_t> scales;
-    if (Problem p = importScales(scale, like, gltfCoordinates(asset), in.name, scales))
+    auto coordinates = [&] { return gltfCoordinates(asset); };
+    if (Problem p = importScales(scale, like, coordinates, in.name, scales))
         return p;
     names = asset.targetNames;
     return gltfMeshes(asset, in.name, scales, args.has("--variants"), meshes);
@@ -125,7 +129,7 @@ Problem cmdImport(const Args &args)
     std::vector<OutputFile> outs(meshes.size());
     for (size_t i = 0; i < meshes.size(); i++) {
         outs[i].target = files[i];
-        if (Problem p = meshImage(meshes[i], like.flags, files[i], outs[i].bytes))
+        if (Problem p = meshImage(std::move(meshes[i]), like.flags, files[i], outs[i].bytes))
             return p;
     }
     if (Problem p = writeOutputs(outs))

@@ -66,6 +66,19 @@ static double element(const std::vector<unsigned char> &image, uint32_t at, uint
     return loadLE16(&image[at + KGX_ELEMENT * i + 2 * a]);
 }
 
+// The cross product of a triangle's edges from p[0] to p[1] and to p[2]:
+// twice its area, along the normal its winding gives.
+static void edgeCross(const double p[3][3], double n[3])
+{
+    double e[2][3];
+    for (int a = 0; a < 3; a++) {
+        e[0][a] = p[1][a] - p[0][a];
+        e[1][a] = p[2][a] - p[0][a];
+    }
+    for (int a = 0; a < 3; a++)
+        n[a] = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
+}
+
 // A KGX normal as a unit vector: value / NORMAL_ONE when that is a unit
 // vector within NORMAL_SLACK, else scaled to unit length; +z for a zero
 // normal, which has no direction.
@@ -88,16 +101,14 @@ static void orientTriangles(const Model &m, const KgxObject &ob, std::vector<Cor
 {
     for (size_t j = 0; ob.nNorm && j + 2 < corners.size(); j += 3) {
         const Corner *c = &corners[j];
-        double e[2][3], facing = 0;
+        double p[3][3], cross[3], facing = 0;
+        for (int i = 0; i < 3; i++)
+            for (int a = 0; a < 3; a++)
+                p[i][a] = element(m.image, ob.vertAt, c[i].vertex, a);
+        edgeCross(p, cross);
         for (int a = 0; a < 3; a++)
-            for (int i = 0; i < 2; i++)
-                e[i][a] = element(m.image, ob.vertAt, c[i + 1].vertex, a) -
-                          element(m.image, ob.vertAt, c[0].vertex, a);
-        for (int a = 0; a < 3; a++) {
-            double cross = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
             for (int i = 0; i < 3; i++)
-                facing += cross * element(m.image, ob.normAt, c[i].normal, a);
-        }
+                facing += cross[a] * element(m.image, ob.normAt, c[i].normal, a);
         if (facing < 0)
             std::swap(corners[j + 1], corners[j + 2]);
     }
@@ -211,10 +222,11 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
 
 /* ---- To meshes ---- */
 
-// Coordinate a of vertex i, with target t's offset added (t < 0: the base).
-static double coordinate(const std::vector<float> &base, const GltfObject &g, size_t i, int a, int t,
-                         bool normal)
+// Coordinate a of vertex i's position (of its normal when normal is set),
+// with target t's offset added (t < 0: the base).
+static double coordinate(const GltfObject &g, size_t i, int a, int t, bool normal)
 {
+    const std::vector<float> &base = normal ? g.normal : g.position;
     const std::vector<float> *offsets =
         t < 0 ? nullptr : normal ? &g.targets[t].normal : &g.targets[t].position;
     return (double)base[3 * i + a] + (offsets && !offsets->empty() ? (double)(*offsets)[3 * i + a] : 0.0);
@@ -226,7 +238,7 @@ std::vector<double> gltfCoordinates(const GltfAsset &asset)
     for (const GltfObject &g : asset.objects)
         for (int t = -1; t < (int)asset.targetNames.size(); t++)
             for (size_t i = 0; i < g.position.size(); i++)
-                values.push_back(coordinate(g.position, g, i / 3, (int)(i % 3), t, false));
+                values.push_back(coordinate(g, i / 3, (int)(i % 3), t, false));
     return values;
 }
 
@@ -243,15 +255,17 @@ static void appendBits(std::vector<uint32_t> &key, const std::vector<float> &val
 static std::vector<size_t> classes(const std::vector<std::vector<uint32_t>> &keys, bool keyOrder,
                                    std::vector<uint32_t> &number)
 {
-    std::map<std::vector<uint32_t>, uint32_t> ids;
+    using Ids = std::map<std::vector<uint32_t>, uint32_t>;
+    Ids ids;
+    std::vector<Ids::const_iterator> idOf;
     for (const std::vector<uint32_t> &key : keys)
-        ids.emplace(key, (uint32_t)ids.size());
+        idOf.push_back(ids.emplace(key, (uint32_t)ids.size()).first);
     uint32_t rank = 0;
     for (auto &entry : ids)
         entry.second = keyOrder ? rank++ : entry.second;
     std::vector<size_t> representative(ids.size(), SIZE_MAX);
     for (size_t i = 0; i < keys.size(); i++) {
-        number.push_back(ids[keys[i]]);
+        number.push_back(idOf[i]->second);
         representative[number.back()] = std::min(representative[number.back()], i);
     }
     return representative;
@@ -260,16 +274,11 @@ static std::vector<size_t> classes(const std::vector<std::vector<uint32_t>> &key
 // The flat normal of triangle j of the base (t < 0) or of target t.
 static void flatNormal(const GltfObject &g, size_t j, int t, std::vector<int16_t> &out)
 {
-    double p[3][3], e[2][3], n[3];
+    double p[3][3], n[3];
     for (int c = 0; c < 3; c++)
         for (int a = 0; a < 3; a++)
-            p[c][a] = coordinate(g.position, g, g.triangles[3 * j + c], a, t, false);
-    for (int a = 0; a < 3; a++) {
-        e[0][a] = p[1][a] - p[0][a];
-        e[1][a] = p[2][a] - p[0][a];
-    }
-    for (int a = 0; a < 3; a++)
-        n[a] = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
+            p[c][a] = coordinate(g, g.triangles[3 * j + c], a, t, false);
+    edgeCross(p, n);
     double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     for (int a = 0; a < 3; a++)
         out.push_back(len > 0 ? normalValue(n[a] / len) : 0);
@@ -277,16 +286,15 @@ static void flatNormal(const GltfObject &g, size_t j, int t, std::vector<int16_t
 }
 
 // The vertex and normal values of one object, of the base (t < 0) or of
-// target t; KELO_BAD_IMPORT for a coordinate that does not fit.
+// target t, appended to o's (empty) arrays; KELO_BAD_IMPORT for a
+// coordinate that does not fit.
 static Problem objectValues(const GltfObject &g, size_t k, int t, const std::string &file,
                             const std::vector<size_t> &vertexOf,
                             const std::vector<size_t> &normalOf, MeshObject &o)
 {
-    o.vert.clear();
-    o.norm.clear();
     for (size_t i : vertexOf) {
         for (int a = 0; a < 3; a++) {
-            double x = coordinate(g.position, g, i, a, t, false);
+            double x = coordinate(g, i, a, t, false);
             int32_t q = quantise(x, o.scale);
             if (q == INT32_MIN)
                 return problemIn(KELO_BAD_IMPORT, file,
@@ -299,7 +307,7 @@ static Problem objectValues(const GltfObject &g, size_t k, int t, const std::str
     }
     for (size_t i : normalOf) {
         for (int a = 0; a < 3; a++)
-            o.norm.push_back(normalValue(coordinate(g.normal, g, i, a, t, true)));
+            o.norm.push_back(normalValue(coordinate(g, i, a, t, true)));
         o.norm.push_back(0);
     }
     for (size_t j = 0; g.normal.empty() && j < g.triangles.size() / 3; j++)

@@ -4,9 +4,9 @@
 #include "obj.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 // Corners of a primitive: its corner c's U and V stand in texture word c.
 uint32_t primCorners(uint32_t head)
@@ -85,13 +85,25 @@ std::vector<double> usedCoordinates(const ObjText &t)
     return values;
 }
 
+// Digits, one point, an exponent.  strtod alone would also take "nan",
+// "inf" and hexadecimal forms, none of which is a coordinate or a scale.
+bool parseNumber(std::string_view word, double &value)
+{
+    std::string s(word);
+    if (s.empty() || s.find_first_not_of("0123456789+-.eE") != std::string::npos)
+        return false;
+    char *end;
+    errno = 0;
+    value = strtod(s.c_str(), &end);
+    return !*end && errno != ERANGE;
+}
+
 // Reads a scale given as a positive decimal number.  False when it is not
 // one or rounds to nothing representable.
 bool scaleParse(const char *text, uint32_t &scale)
 {
-    char *end;
-    double v = strtod(text, &end);
-    if (!*text || *end || !(v > 0) || strspn(text, "0123456789.eE+-") != strlen(text))
+    double v;
+    if (!parseNumber(text, v) || !(v > 0))
         return false;
     double w = std::round(v * SCALE_ONE);
     if (w < 1 || w > (double)UINT32_MAX)
@@ -370,16 +382,16 @@ Problem meshLike(const Mesh &m, const Model &base)
     return {};
 }
 
-Problem meshImage(const Mesh &m, uint32_t flags, const std::string &out,
+Problem meshImage(Mesh &&m, uint32_t flags, const std::string &out,
                   std::vector<unsigned char> &image)
 {
     std::vector<KgxObjectArrays> objects(m.obj.size());
     for (size_t k = 0; k < m.obj.size(); k++) {
-        const MeshObject &o = m.obj[k];
+        MeshObject &o = m.obj[k];
         KgxObjectArrays &a = objects[k];
-        a.vert = o.vert;
-        a.norm = o.norm;
-        a.primHeaders = o.head;
+        a.vert = std::move(o.vert);
+        a.norm = std::move(o.norm);
+        a.primHeaders = std::move(o.head);
         a.packets.resize(4 * o.packet.size());
         for (size_t i = 0; i < o.packet.size(); i++)
             storeLE32(&a.packets[4 * i], o.packet[i]);

@@ -53,6 +53,9 @@ uint32_t scaleOf(uint32_t word);
 // The largest scale at which every value fits 16 bits (SCALE_ONE when all
 // are 0); KELO_BAD_IMPORT naming file when even the smallest is too large.
 Problem scaleFit(const std::vector<double> &values, const std::string &file, uint32_t &scale);
+// A decimal number, refusing what strtod takes beyond one and a value out
+// of range.
+bool parseNumber(std::string_view word, double &value);
 // A scale as a decimal number, and the shortest text that reads back as it.
 bool scaleParse(const char *text, uint32_t &scale);
 std::string scaleText(uint32_t scale);
@@ -60,9 +63,9 @@ std::string scaleText(uint32_t scale);
 // The same objects, vertex, normal and primitive counts and primitives (but
 // for their texture bytes) as base; KELO_NOT_LIKE naming the first mismatch.
 Problem meshLike(const Mesh &m, const Model &base);
-// The KGX image of the mesh; KELO_BAD_IMPORT naming out when it would not fit
-// the format.
-Problem meshImage(const Mesh &m, uint32_t flags, const std::string &out,
+// The KGX image of the mesh, whose arrays it takes; KELO_BAD_IMPORT naming
+// out when it would not fit the format.
+Problem meshImage(Mesh &&m, uint32_t flags, const std::string &out,
                   std::vector<unsigned char> &image);
 
 #endif

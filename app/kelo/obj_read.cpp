@@ -52,19 +52,6 @@ std::vector<std::string_view> splitWords(std::string_view line)
     return words;
 }
 
-// A decimal number: digits, one point, an exponent.  strtod alone would also
-// take "nan", "inf" and hexadecimal forms, none of which is a coordinate.
-bool parseNumber(std::string_view word, double &value)
-{
-    std::string s(word);
-    if (s.empty() || s.find_first_not_of("0123456789+-.eE") != std::string::npos)
-        return false;
-    char *end;
-    errno = 0;
-    value = strtod(s.c_str(), &end);
-    return !*end && errno != ERANGE;
-}
-
 // Reads want numbers (at least need of them) from words[1...] into values.
 Problem parseNumbers(const Parser &ps, const std::vector<std::string_view> &words, size_t need,
                      size_t want, double *values, const char *usage)
