@@ -42,10 +42,11 @@ static bool keepsOwnExtension(void)
     return getExt0(outputName) && strcmp(part, ".") != 0 && strcmp(part, "..") != 0;
 }
 
-// Bytes an output's file name takes at most, terminator included.
+// Bytes an output's file name takes at most, terminator included: the room
+// mkFileName0 needs, which is also that of outputName, '.' and ext.
 static size_t outputNameRoom(const char *ext)
 {
-    return strlen(outputName) + strlen(ext) + 2;
+    return mkFileNameRoom(outputName, ext, nullptr);
 }
 
 // Writes the output's file name, made of outputName and ext, into buffer,
