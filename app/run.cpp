@@ -138,7 +138,7 @@ static int32_t outputClose(int k)
 {
     FileHandle *out = output[k];
     output[k] = nullptr;
-    if (fileFlushed(out)) {
+    if (streamFlushed(out->fp)) {
         fileClose(out);
         return 1;
     }
@@ -183,14 +183,6 @@ static int32_t finishOutputs(int32_t nVariants)
     return code;
 }
 
-// True when a line written to the stream was lost.  A flush that fails sets
-// the error indicator too.
-static bool streamLost(FILE *fp)
-{
-    (void)fflush(fp);
-    return ferror(fp) != 0;
-}
-
 // Runs the comparison of every variant (names as given, in order) with the
 // open base: checks the outputs against the run's inputs (ends the process
 // with GUARD_CODE on a match), creates the outputs, compares, and finishes
@@ -203,7 +195,7 @@ int32_t runVariants(FileHandle *base, char **variants, int32_t nVariants)
     openOutputs(nVariants);
     compareVariants(base, variants, nVariants);
     int32_t code = finishOutputs(nVariants);
-    if (streamLost(vout)) {  // dout is the same stream
+    if (!streamFlushed(vout)) {  // dout is the same stream
         msgPrint(stderr, "\nFail to write: standard output\n");
         code = LOST_CODE;
     }
