@@ -4,6 +4,7 @@
 #ifndef DEFS_H
 #define DEFS_H
 
+#include "kgx.h"
 #include "klib.h"
 
 // Exit codes of keyblend's own, beside the library's.
@@ -32,8 +33,6 @@ extern FILE *vout;          // verbose lines
 extern FILE *dout;          // dump lines
 extern char *outputName;    // base name of the outputs, without extension
 
-enum { VDF, NDF, TDF, OUTPUTS };  // the outputs, in the order they are made
-
 int32_t runVariants(FileHandle *base, char **variants, int32_t nVariants);
 void runAbandon(void);
 
@@ -45,7 +44,7 @@ extern uint32_t nextObj;  // file offset of the next object entry
 extern uint32_t vert_top1, norm_top1, prim_top1;  // the base's tops
 extern uint32_t vert_top2, norm_top2, prim_top2;  // the variant's tops
 extern uint32_t n_vert, n_norm, n_prim, scale;    // the base's counts and scale
-extern int16_t vbuff[];  // base element, variant element, difference (read.cpp)
+extern int16_t vbuff[3 * ELEMENT_VALUES];  // base element, variant element, difference
 extern uint32_t nVDF, nNDF, nMDF;  // records written to each output
 
 int32_t kgx_diff(FileHandle *base, FileHandle *var);

@@ -144,12 +144,12 @@ static void guardVariant(const char *name, const FileId *outIds, char *const *ou
 }
 
 // Ends the process with GUARD_CODE, naming the output and the input, when
-// one of the nOut (at most OUTPUTS) outputs is a noted input or a name some
-// variant may be opened by; nothing has been created then.  Forgets the
+// one of the nOut outputs (at most one per kind) is a noted input or a name
+// some variant may be opened by; nothing has been created then.  Forgets the
 // noted inputs.
 void guardOutputs(char *const *outputs, int32_t nOut, char *const *variants, int32_t nVariants)
 {
-    FileId outIds[OUTPUTS];
+    FileId outIds[KINDS];
     for (int32_t k = 0; k < nOut; k++) {
         outIds[k] = fileIdOf(outputs[k]);
         for (int32_t i = 0; i < nNoted && outIds[k].exists; i++)

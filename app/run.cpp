@@ -18,14 +18,16 @@ FILE *vout = stdout;
 FILE *dout = stdout;
 char *outputName = nullptr;
 
-static const char *const outputExt[OUTPUTS] = {"vdf", "ndf", "tdf"};
-static FileHandle *output[OUTPUTS];
-static char *outputFile[OUTPUTS];
+// The outputs, one per kind of difference file, made and finished in the
+// kinds' order.
+static const char *const outputExt[KINDS] = {"vdf", "ndf", "tdf"};
+static FileHandle *output[KINDS];
+static char *outputFile[KINDS];
 static FileHandle *variant;  // the variant being compared, while it is open
 
 static bool outputWanted(int k)
 {
-    return k == VDF || (k == NDF && NormalKelo) || (k == TDF && UVKelo);
+    return k == KIND_VDF || (k == KIND_NDF && NormalKelo) || (k == KIND_TDF && UVKelo);
 }
 
 // True when outputName still holds an extension of its own (a.b from
@@ -40,10 +42,11 @@ static bool keepsOwnExtension(void)
     return getExt0(outputName) && strcmp(part, ".") != 0 && strcmp(part, "..") != 0;
 }
 
-// Bytes an output's file name takes at most, terminator included.
+// Bytes an output's file name takes at most, terminator included: the room
+// mkFileName0 needs, which is also that of outputName, '.' and ext.
 static size_t outputNameRoom(const char *ext)
 {
-    return strlen(outputName) + strlen(ext) + 2;
+    return mkFileNameRoom(outputName, ext, nullptr);
 }
 
 // Writes the output's file name, made of outputName and ext, into buffer,
@@ -72,10 +75,10 @@ static char *outputFileName(const char *ext)
 // anyway and is left out.
 static void guardRun(char **variants, int32_t nVariants)
 {
-    char names[OUTPUTS][PATH_MAX];
-    char *named[OUTPUTS];
+    char names[KINDS][PATH_MAX];
+    char *named[KINDS];
     int32_t nNamed = 0;
-    for (int k = 0; k < OUTPUTS; k++)
+    for (int k = 0; k < KINDS; k++)
         if (outputWanted(k) && outputNameRoom(outputExt[k]) <= PATH_MAX)
             named[nNamed++] = outputNameIn(outputExt[k], names[k]);
     guardOutputs(named, nNamed, variants, nVariants);
@@ -85,7 +88,7 @@ static void guardRun(char **variants, int32_t nVariants)
 // file, then the provisional record count, one record per variant.
 static void openOutputs(int32_t nVariants)
 {
-    for (int k = 0; k < OUTPUTS; k++) {
+    for (int k = 0; k < KINDS; k++) {
         if (!outputWanted(k))
             continue;
         outputFile[k] = outputFileName(outputExt[k]);
@@ -114,8 +117,8 @@ static void compareVariants(FileHandle *base, char **variants, int32_t nVariants
             continue;
         int32_t check = kgx_diff(base, variant);
         if (check > 0) {
-            vn_diff(base, variant, output[VDF], output[NDF]);
-            mat_diff(base, variant, output[TDF]);
+            vn_diff(base, variant, output[KIND_VDF], output[KIND_NDF]);
+            mat_diff(base, variant, output[KIND_TDF]);
         }
         fileSeek(base, 0);
         letGo(&variant);
@@ -135,7 +138,7 @@ static int32_t outputClose(int k)
 {
     FileHandle *out = output[k];
     output[k] = nullptr;
-    if (fileFlushed(out)) {
+    if (streamFlushed(out->fp)) {
         fileClose(out);
         return 1;
     }
@@ -156,10 +159,10 @@ static int32_t outputClose(int k)
 // Returns 0, or LOST_CODE when a write to any output was lost.
 static int32_t finishOutputs(int32_t nVariants)
 {
-    const uint32_t records[OUTPUTS] = {nVDF, nNDF, nMDF};
+    const uint32_t records[KINDS] = {nVDF, nNDF, nMDF};
     bool firstLine = true;
     int32_t code = 0;
-    for (int k = 0; k < OUTPUTS; k++) {
+    for (int k = 0; k < KINDS; k++) {
         FileHandle *out = output[k];
         if (!out)
             continue;
@@ -180,14 +183,6 @@ static int32_t finishOutputs(int32_t nVariants)
     return code;
 }
 
-// True when a line written to the stream was lost.  A flush that fails sets
-// the error indicator too.
-static bool streamLost(FILE *fp)
-{
-    (void)fflush(fp);
-    return ferror(fp) != 0;
-}
-
 // Runs the comparison of every variant (names as given, in order) with the
 // open base: checks the outputs against the run's inputs (ends the process
 // with GUARD_CODE on a match), creates the outputs, compares, and finishes
@@ -200,7 +195,7 @@ int32_t runVariants(FileHandle *base, char **variants, int32_t nVariants)
     openOutputs(nVariants);
     compareVariants(base, variants, nVariants);
     int32_t code = finishOutputs(nVariants);
-    if (streamLost(vout)) {  // dout is the same stream
+    if (!streamFlushed(vout)) {  // dout is the same stream
         msgPrint(stderr, "\nFail to write: standard output\n");
         code = LOST_CODE;
     }
@@ -212,7 +207,7 @@ int32_t runVariants(FileHandle *base, char **variants, int32_t nVariants)
 // fails (and reports), calling it again goes on with the rest.
 void runAbandon(void)
 {
-    for (int k = 0; k < OUTPUTS; k++) {
+    for (int k = 0; k < KINDS; k++) {
         letGo(&output[k]);
         memFree(outputFile[k]);
     }

@@ -15,12 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
-// What the driver would otherwise define for the engine and the library.
-int32_t Verbose = 0;
-uint8_t Dump = 0;
-FILE *vout = stdout;
-FILE *dout = stdout;
-
+// What keyblend's driver would otherwise define for the library.  The
+// engine's settings (Verbose, Dump, vout, dout) come from the engine itself.
 void Exit(int32_t code)
 {
     if (code != 0)

@@ -85,15 +85,16 @@ void fileClose(FileHandle *fh)
     memFree(fh);
 }
 
-// Returns 1 when every write through the handle has reached the file: what
-// the stream still holds flushes, and no write or flush ever failed (the
-// stream's error indicator, which a failed flush sets too, is clear); 0
-// otherwise.  The put routines flush after every put but do not look at the
-// result, and a stream that fails to flush drops what it held, so a lost
-// write (a full disk, say) shows only here.  Reports nothing: the caller
-// decides what a lost write means.
-int32_t fileFlushed(FileHandle *fh)
+// Returns 1 when every write to the stream (a handle's, or one such as
+// standard output) has reached its file: what the stream still holds
+// flushes, and no write or flush ever failed (the stream's error indicator,
+// which a failed flush sets too, is clear); 0 otherwise.  The put routines
+// and msgPrint flush after every write but do not look at the result, and a
+// stream that fails to flush drops what it held, so a lost write (a full
+// disk, say) shows only here.  Reports nothing: the caller decides what a
+// lost write means.
+int32_t streamFlushed(FILE *fp)
 {
-    (void)fflush(fh->fp);
-    return ferror(fh->fp) ? 0 : 1;
+    (void)fflush(fp);
+    return ferror(fp) ? 0 : 1;
 }

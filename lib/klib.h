@@ -100,7 +100,7 @@ int32_t getByteArray(unsigned char *bytes, int32_t n, FileHandle *fh);
 int32_t put4Bytes(uint32_t value, FileHandle *fh);
 int32_t put2Bytes(int16_t value, FileHandle *fh);
 int32_t put2ByteArray(const int16_t *values, int32_t n, FileHandle *fh);
-int32_t fileFlushed(FileHandle *fh);
+int32_t streamFlushed(FILE *fp);
 
 // Moves a handle's position on by n bytes; positions wrap like the 32-bit
 // offsets of the files they describe.
