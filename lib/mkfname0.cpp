@@ -1,7 +1,6 @@
 // mkfname0.cpp -- a name with a wanted extension, in the caller's buffer
 #include "klib.h"
 
-#include <algorithm>
 #include <cstring>
 
 // Decides what mkFileName and mkFileName0 make of a name.  An existing
@@ -45,14 +44,12 @@ char *mkPlanFill(const char *name, const MkPlan *plan, char *buffer)
     return buffer;
 }
 
-// Bytes a buffer must hold for mkFileName0 of name with ext and list: the
-// name, a '.', the longest of ext and the list's entries, a terminator.
+// Bytes mkFileName0 writes for name with ext and list, terminator included:
+// exactly, so that a candidate that fits a fixed buffer is built there.
 size_t mkFileNameRoom(const char *name, const char *ext, const char *const *list)
 {
-    size_t tail = strlen(ext);
-    for (; list && *list; list++)
-        tail = std::max(tail, strlen(*list));
-    return strlen(name) + 1 + tail + 1;
+    MkPlan plan = mkFilePlan(name, ext, list);
+    return mkPlanLength(&plan) + 1;
 }
 
 // Writes what mkFileName would return into buffer, which must hold it, and

@@ -443,6 +443,20 @@ TEST(AllocationFailure, ReportsCountEveryRequest)
 #endif
 }
 
+// A fallback name that fits the 256-byte candidate buffer is built there:
+// only the handle's requests are counted (a missing name's one, then three).
+TEST(FileMatchOpen, CandidateInTheFixedBuffer)
+{
+    Scratch s;
+    const std::string name = (s / std::string(250 - s.dir.string().size(), 'a')).string() + ".gx";  // 254
+    spit(name.substr(0, 252) + "kgx", base);
+    const int32_t before = allocCount;
+    FileHandle *fh = fileMatchOpen(name.c_str(), kgxs, "r");
+    ASSERT_TRUE(fh);
+    EXPECT_EQ(allocCount - before, 4);
+    fileClose(fh);
+}
+
 // A read that fails in the middle of a model (an I/O error, out of reach of
 // a whole run) ends it with its code and report; a directory opens as a
 // stream whose every read fails.
