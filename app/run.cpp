@@ -42,11 +42,11 @@ static bool keepsOwnExtension(void)
     return getExt0(outputName) && strcmp(part, ".") != 0 && strcmp(part, "..") != 0;
 }
 
-// Bytes an output's file name takes at most, terminator included: the room
-// mkFileName0 needs, which is also that of outputName, '.' and ext.
+// Bytes an output's file name takes at most, terminator included: those of
+// outputName, '.' and ext (mkFileName0 without a list makes none longer).
 static size_t outputNameRoom(const char *ext)
 {
-    return mkFileNameRoom(outputName, ext, nullptr);
+    return strlen(outputName) + 1 + strlen(ext) + 1;
 }
 
 // Writes the output's file name, made of outputName and ext, into buffer,
