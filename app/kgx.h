@@ -106,6 +106,8 @@ enum KeloRecordWord : uint32_t { REC_OBJ, REC_FIRST, REC_COUNT, REC_WORDS };
 constexpr uint32_t KELO_RECORD_HEAD = 4 * REC_WORDS;
 
 enum KeloKind { KIND_VDF, KIND_NDF, KIND_TDF, KINDS };
+// Each kind's file extension, which is also its name.
+constexpr const char *KELO_EXT[KINDS] = {"vdf", "ndf", "tdf"};
 constexpr uint32_t keloElementValues(KeloKind kind)
 {
     return kind == KIND_TDF ? TEX_VALUES : ELEMENT_VALUES;

@@ -20,7 +20,6 @@ char *outputName = nullptr;
 
 // The outputs, one per kind of difference file, made and finished in the
 // kinds' order.
-static const char *const outputExt[KINDS] = {"vdf", "ndf", "tdf"};
 static FileHandle *output[KINDS];
 static char *outputFile[KINDS];
 static FileHandle *variant;  // the variant being compared, while it is open
@@ -79,8 +78,8 @@ static void guardRun(char **variants, int32_t nVariants)
     char *named[KINDS];
     int32_t nNamed = 0;
     for (int k = 0; k < KINDS; k++)
-        if (outputWanted(k) && outputNameRoom(outputExt[k]) <= PATH_MAX)
-            named[nNamed++] = outputNameIn(outputExt[k], names[k]);
+        if (outputWanted(k) && outputNameRoom(KELO_EXT[k]) <= PATH_MAX)
+            named[nNamed++] = outputNameIn(KELO_EXT[k], names[k]);
     guardOutputs(named, nNamed, variants, nVariants);
 }
 
@@ -91,7 +90,7 @@ static void openOutputs(int32_t nVariants)
     for (int k = 0; k < KINDS; k++) {
         if (!outputWanted(k))
             continue;
-        outputFile[k] = outputFileName(outputExt[k]);
+        outputFile[k] = outputFileName(KELO_EXT[k]);
         output[k] = fileOpen(outputFile[k], "w");
         put4Bytes((uint32_t)nVariants, output[k]);
     }

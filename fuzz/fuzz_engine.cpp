@@ -25,7 +25,6 @@ namespace {
 
 const std::string scratch = (kit::fs::temp_directory_path() / ("keyblend-fuzz-" + std::to_string(getpid()))).string();
 const std::string partner = scratch + ".kgx", input = scratch + "-in.kgx", out = scratch + "-out";
-const char *const ext[KINDS] = {".vdf", ".ndf", ".tdf"};
 FileHandle *base;  // the run's base, while it is open
 
 // Each setjmp sits in a routine of its own whose locals do not change after
@@ -76,8 +75,10 @@ struct ScratchFiles {
     }
     ~ScratchFiles()
     {
-        for (const std::string &p : {partner, input, out + ext[0], out + ext[1], out + ext[2]})
+        for (const std::string &p : {partner, input})
             remove(p.c_str());
+        for (const char *e : KELO_EXT)
+            remove((out + "." + e).c_str());
     }
 } scratchFiles;
 
@@ -95,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     UVKelo = !(data[0] & 32);
     vout = dout = devNull;
     outputName = strCopy(out.c_str());
-    for (const char *e : ext)
-        remove((out + e).c_str());
+    for (const char *e : KELO_EXT)
+        remove((out + "." + e).c_str());
     std::string variant = data[0] & 1 ? input : partner, missing = scratch + "-missing";
     char *variants[] = {variant.data(), missing.data()};
     int32_t code = runGuarded(data[0] & 1 ? partner : input, variants, data[0] & 8 ? 2 : 1);
@@ -105,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     _igno_ = 0;
     for (int k = 0; k < KINDS && code == 0; k++)
         if (k == KIND_VDF || (k == KIND_NDF ? NormalKelo : UVKelo))
-            checkOutput(out + ext[k], (KeloKind)k);
+            checkOutput(out + "." + KELO_EXT[k], (KeloKind)k);
     return 0;
 }
 

@@ -4,13 +4,12 @@
 
 #include <strings.h>
 
-static const char *const KIND_NAMES[KINDS] = {"vdf", "ndf", "tdf"};
 static const char *const KIND_ELEMENTS[KINDS] = {"vertex", "normal", "primitive"};
 static const char *const KIND_PLURALS[KINDS] = {"vertices", "normals", "primitives"};
 
 const char *kindName(KeloKind kind)
 {
-    return KIND_NAMES[kind];
+    return KELO_EXT[kind];
 }
 
 const char *kindElement(KeloKind kind)
@@ -27,7 +26,7 @@ const char *kindPlural(KeloKind kind)
 std::optional<KeloKind> kindFromWord(std::string_view word)
 {
     for (int32_t k = 0; k < KINDS; k++)
-        if (word.size() == 3 && strncasecmp(word.data(), KIND_NAMES[k], 3) == 0)
+        if (word.size() == 3 && strncasecmp(word.data(), KELO_EXT[k], 3) == 0)
             return (KeloKind)k;
     return std::nullopt;
 }
