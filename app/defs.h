@@ -1,11 +1,12 @@
 // defs.h -- program-wide variables and routines shared by keyblend's driver
-// (main.cpp) and its engine library: the run over the variants (run.cpp),
-// the difference engine (read.cpp) and the output guard (guard.cpp)
+// (main.cpp) and its engine library beyond the engine's public header: the
+// difference engine's object-table variables (read.cpp) and the output
+// guard (guard.cpp)
 #ifndef DEFS_H
 #define DEFS_H
 
-#include "kgx.h"
-#include "klib.h"
+#include "engine.h"
+#include "kelo_diff.h"
 
 // Exit codes of keyblend's own, beside the library's.
 constexpr int32_t USAGE_CODE = 1;     // the usage was printed
@@ -22,21 +23,7 @@ extern int32_t Argc;
 int32_t option(int32_t argc, char **argv);
 void usage(void);
 
-/* run.cpp -- the run's settings and the run over the variants */
-
-extern int32_t Verbose;     // -v: verbose lines on vout
-extern uint8_t Dump;        // -dump: the engine's dump lines on dout
-extern uint8_t NormalKelo;  // -n: a normal difference file is made
-extern uint8_t UVKelo;      // -t: a texture-coordinate difference file is made
-extern uint8_t ColorKelo;   // -c: accepted, selects nothing
-extern FILE *vout;          // verbose lines
-extern FILE *dout;          // dump lines
-extern char *outputName;    // base name of the outputs, without extension
-
-int32_t runVariants(FileHandle *base, char **variants, int32_t nVariants);
-void runAbandon(void);
-
-/* read.cpp -- the difference engine */
+/* read.cpp -- the difference engine's object-table variables */
 
 extern uint32_t nobj;     // object count of the base
 extern uint32_t objTop;   // file offset of the object table
@@ -45,11 +32,6 @@ extern uint32_t vert_top1, norm_top1, prim_top1;  // the base's tops
 extern uint32_t vert_top2, norm_top2, prim_top2;  // the variant's tops
 extern uint32_t n_vert, n_norm, n_prim, scale;    // the base's counts and scale
 extern int16_t vbuff[3 * ELEMENT_VALUES];  // base element, variant element, difference
-extern uint32_t nVDF, nNDF, nMDF;  // records written to each output
-
-int32_t kgx_diff(FileHandle *base, FileHandle *var);
-int32_t vn_diff(FileHandle *base, FileHandle *var, FileHandle *vdf, FileHandle *ndf);
-int32_t mat_diff(FileHandle *base, FileHandle *var, FileHandle *tdf);
 
 /* guard.cpp -- no output may be a file the run reads */
 

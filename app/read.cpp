@@ -1,7 +1,6 @@
 // read.cpp -- the difference engine: the header check of a base/variant pair
 // and the vertex, normal and texture-coordinate difference records
 #include "defs.h"
-#include "kgx.h"
 
 #include <cstring>
 #include <sys/stat.h>

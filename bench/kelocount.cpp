@@ -13,7 +13,7 @@
 //     and VALUES per zero element inside the run (one put per value).
 // A differing element is never all zeros, so the two kinds of element can be
 // told apart from the file alone.
-#include "kgx.h"
+#include "kelo_diff.h"
 
 #include <cstdint>
 #include <cstdio>

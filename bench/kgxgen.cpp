@@ -8,7 +8,7 @@
 // elements keyblend compares in that run and the number of variants.  The same workload and seed give the same bytes on every machine:
 // values come straight from std::mt19937, whose output sequence is fixed,
 // never through a distribution, whose mapping is left to each library.
-#include "kgx.h"
+#include "kelo_diff.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -5,8 +5,8 @@
 // the comparison of every element without any element writes.  The put
 // benchmarks write to /dev/null: each put is still one flushed write call,
 // so they show what a put costs beside the write it must make.
-#include "defs.h"
-#include "kgx.h"
+#include "engine.h"
+#include "kgx_model.h"
 
 #include <benchmark/benchmark.h>
 

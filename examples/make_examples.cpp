@@ -11,7 +11,7 @@
 //
 // A primitive's packet holds one corner word per corner (cornerWord in
 // kgx.h): the vertex index with the U and V bytes that keyblend compares.
-#include "kgx.h"
+#include "kgx_model.h"
 
 #include <cstdint>
 #include <cstdio>

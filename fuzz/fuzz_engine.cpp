@@ -6,7 +6,8 @@
 // exactly the records its count says, or the target aborts.  Exit jumps back
 // to the target.  Built with -fsanitize=fuzzer it is a libFuzzer target,
 // else its main replays every file of the directories it is given.
-#include "defs.h"
+#include "engine.h"
+#include "kelo_diff.h"
 #include "kit/kit.h"
 
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // kelo_roundtrip.cpp -- keyblend's run over generated sets, then kelo:
 // applying the records to the base gives back every variant, and blending
 // one variant at weight 1 gives what applying it does
-#include "../app/defs.h"
+#include "engine.h"
 #include "kelo.h"
 #include "kit/test.h"
 

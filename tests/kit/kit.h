@@ -5,7 +5,7 @@
 #ifndef KIT_KIT_H
 #define KIT_KIT_H
 
-#include "kgx.h"
+#include "kgx_model.h"
 
 #include <array>
 #include <cstdint>

@@ -1,5 +1,5 @@
-// kgx.cpp -- the model builder: plain arrays in, a KGX byte image out
-#include "kgx.h"
+// kgx_model.cpp -- the model builder: plain arrays in, a KGX byte image out
+#include "kgx_model.h"
 
 #include <algorithm>
 

@@ -1,11 +1,12 @@
-// kgx.h -- the KGX model and Kelo difference file layouts, written down once,
-// with the little-endian load and store helpers for byte images and the
-// model builder (kgx.cpp)
+// kgx_model.h -- the KGX model layout, written down once, with the
+// little-endian load and store helpers for byte images and the model builder
+// (kgx_model.cpp)
 //
-// Every file of this project that reads or writes either format takes its
-// offsets, sizes, mode bits and field positions from here.
-#ifndef KGX_H
-#define KGX_H
+// Every file of this project that reads or writes a model takes its offsets,
+// sizes, mode bits and field positions from here; the Kelo difference files
+// have theirs in kelo_diff.h.
+#ifndef KGX_MODEL_H
+#define KGX_MODEL_H
 
 #include <cstdint>
 #include <vector>
@@ -70,16 +71,6 @@ constexpr uint32_t primHeader(uint32_t mode, uint32_t words, uint32_t freeBits =
     return mode << 24 | (words & 0xFF) << 8 | (freeBits & PRIM_FREE_BITS);
 }
 
-/* Texture element: TEX_VALUES differences of packet bytes.  For packet word
-   k (k < 3, and k = 3 too for a four-corner primitive), value 2k compares
-   the word's most significant byte (packet byte 4k + 3) and value 2k + 1 the
-   byte below it (4k + 2).  Bytes from TEX_BYTES on are never compared. */
-constexpr uint32_t TEX_VALUES = 8;
-constexpr uint32_t TEX_BYTES = 16;
-
-constexpr uint32_t texWords(uint32_t mode) { return mode & MODE_FOUR_CORNERS ? 4 : 3; }
-constexpr uint32_t texByteAt(uint32_t value) { return 4 * (value / 2) + 3 - value % 2; }
-
 /* The packets kelo writes.  A primitive of n corners (3, or 4 with
    MODE_FOUR_CORNERS) has a packet of 2n words: word c (c < n) holds the
    vertex index of corner c in bits 0-15, its V byte in bits 16-23 and its U
@@ -93,25 +84,6 @@ constexpr uint32_t cornerIndex(uint32_t word) { return word & 0xFFFF; }
 constexpr uint8_t cornerU(uint32_t word) { return (uint8_t)(word >> 24); }
 constexpr uint8_t cornerV(uint32_t word) { return (uint8_t)(word >> 16); }
 constexpr uint32_t CORNER_INDEX_MAX = 0xFFFF;
-
-/* Kelo difference file (vdf, ndf, tdf), all values little-endian: a 32-bit
-   record count at KELO_COUNT_AT, then the records back to back.  A record is
-   REC_WORDS words (object index, first element of the run, element count)
-   followed by count elements of keloElementValues(kind) signed 16-bit
-   values. */
-constexpr uint32_t KELO_COUNT_AT = 0;
-constexpr uint32_t KELO_RECORDS_AT = 4;
-
-enum KeloRecordWord : uint32_t { REC_OBJ, REC_FIRST, REC_COUNT, REC_WORDS };
-constexpr uint32_t KELO_RECORD_HEAD = 4 * REC_WORDS;
-
-enum KeloKind { KIND_VDF, KIND_NDF, KIND_TDF, KINDS };
-// Each kind's file extension, which is also its name.
-constexpr const char *KELO_EXT[KINDS] = {"vdf", "ndf", "tdf"};
-constexpr uint32_t keloElementValues(KeloKind kind)
-{
-    return kind == KIND_TDF ? TEX_VALUES : ELEMENT_VALUES;
-}
 
 /* Little-endian values in a byte image, assembled byte by byte so that the
    result never depends on the host's byte order or alignment. */
@@ -136,7 +108,7 @@ inline void storeLE16(unsigned char *p, int16_t v)
     p[1] = (unsigned char)((uint16_t)v >> 8);
 }
 
-/* kgx.cpp -- the model builder: plain arrays in, a KGX byte image out. */
+/* kgx_model.cpp -- the model builder: plain arrays in, a KGX byte image out. */
 
 // One object.  vert and norm hold ELEMENT_VALUES values per element; packets
 // holds the primitives' packets back to back, each as long as its header

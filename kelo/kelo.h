@@ -9,7 +9,7 @@
 #ifndef KELO_H
 #define KELO_H
 
-#include "kgx.h"
+#include "kelo_diff.h"
 #include "klib.h"
 
 #include <initializer_list>
