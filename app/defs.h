@@ -25,13 +25,13 @@ void usage(void);
 
 /* read.cpp -- the difference engine's object-table variables */
 
-extern uint32_t nobj;     // object count of the base
-extern uint32_t objTop;   // file offset of the object table
-extern uint32_t nextObj;  // file offset of the next object entry
+extern uint32_t nobj;                             // object count of the base
+extern uint32_t objTop;                           // file offset of the object table
+extern uint32_t nextObj;                          // file offset of the next object entry
 extern uint32_t vert_top1, norm_top1, prim_top1;  // the base's tops
 extern uint32_t vert_top2, norm_top2, prim_top2;  // the variant's tops
 extern uint32_t n_vert, n_norm, n_prim, scale;    // the base's counts and scale
-extern int16_t vbuff[3 * ELEMENT_VALUES];  // base element, variant element, difference
+extern int16_t vbuff[3 * ELEMENT_VALUES];         // base element, variant element, difference
 
 /* guard.cpp -- no output may be a file the run reads */
 

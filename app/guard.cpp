@@ -125,8 +125,7 @@ static void refuse(ErrKey key, const char *output, const char *input)
 // with each entry of kgxs.  Every candidate counts, not only the first that
 // exists now, because a candidate that does not exist yet would exist once
 // the outputs are made and would then be opened instead.
-static void guardVariant(const char *name, const FileId *outIds, char *const *outputs,
-                         int32_t nOut)
+static void guardVariant(const char *name, const FileId *outIds, char *const *outputs, int32_t nOut)
 {
     for (int32_t e = -1; e < 0 || kgxs[e]; e++) {
         char candidate[PATH_MAX];

@@ -31,12 +31,12 @@ static const OutputKind TEXTURES = {"textures", "UV", &nMDF};
 // differ go out as zero elements, so a reader can take the record's elements
 // as one contiguous range.
 struct Run {
-    uint32_t obj;       // object index of the record
-    uint32_t first;     // index of the run's first element
-    uint32_t count;     // elements in the run; 0 while none has differed
-    uint32_t pending;   // non-differing elements since the last one written
-    int32_t patchPos;   // output position of the record's count
-    int32_t endPos;     // output position after the last element written
+    uint32_t obj;      // object index of the record
+    uint32_t first;    // index of the run's first element
+    uint32_t count;    // elements in the run; 0 while none has differed
+    uint32_t pending;  // non-differing elements since the last one written
+    int32_t patchPos;  // output position of the record's count
+    int32_t endPos;    // output position after the last element written
 };
 
 // Size of a file by name for the verbose line; -1 when it cannot be had.
@@ -240,8 +240,8 @@ int32_t vn_diff(FileHandle *base, FileHandle *var, FileHandle *vdf, FileHandle *
         diffElements(base, objTop + vert_top1, var, objTop + vert_top2, n_vert, obj, &VERTICES,
                      vdf);
         if (ndf)
-            diffElements(base, objTop + norm_top1, var, objTop + norm_top2, n_norm, obj,
-                         &NORMALS, ndf);
+            diffElements(base, objTop + norm_top1, var, objTop + norm_top2, n_norm, obj, &NORMALS,
+                         ndf);
     }
     return 1;
 }

@@ -43,10 +43,7 @@ static bool keepsOwnExtension(void)
 
 // Bytes an output's file name takes at most, terminator included: those of
 // outputName, '.' and ext (mkFileName0 without a list makes none longer).
-static size_t outputNameRoom(const char *ext)
-{
-    return strlen(outputName) + 1 + strlen(ext) + 1;
-}
+static size_t outputNameRoom(const char *ext) { return strlen(outputName) + 1 + strlen(ext) + 1; }
 
 // Writes the output's file name, made of outputName and ext, into buffer,
 // which holds outputNameRoom(ext) bytes, and returns buffer.
@@ -171,8 +168,9 @@ static int32_t finishOutputs(int32_t nVariants)
             put4Bytes(records[k], out);
         }
         if (Verbose)
-            msgPrint(vout, firstLine ? "\nOutput file(s)    : %10s %10lu bytes\n"
-                                     : "                  : %10s %10lu bytes\n",
+            msgPrint(vout,
+                     firstLine ? "\nOutput file(s)    : %10s %10lu bytes\n"
+                               : "                  : %10s %10lu bytes\n",
                      outputFile[k], (unsigned long)(uint32_t)size);
         firstLine = false;
         if (!outputClose(k))

@@ -12,10 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static double seconds(const timeval &tv)
-{
-    return (double)tv.tv_sec + (double)tv.tv_usec / 1e6;
-}
+static double seconds(const timeval &tv) { return (double)tv.tv_sec + (double)tv.tv_usec / 1e6; }
 
 int main(int argc, char **argv)
 {

@@ -5,9 +5,9 @@
 // (listed in WORKLOADS below) and prints one line for bench/run:
 //   OPTIONS|ELEMENTS|VARIANTS
 // the keyblend options the workload is meant to run with, the number of
-// elements keyblend compares in that run and the number of variants.  The same workload and seed give the same bytes on every machine:
-// values come straight from std::mt19937, whose output sequence is fixed,
-// never through a distribution, whose mapping is left to each library.
+// elements keyblend compares in that run and the number of variants.  The same workload and seed
+// give the same bytes on every machine: values come straight from std::mt19937, whose output
+// sequence is fixed, never through a distribution, whose mapping is left to each library.
 #include "kelo_diff.h"
 
 #include <cstdint>
@@ -75,10 +75,7 @@ std::vector<bool> changedSet(const Workload &w, uint32_t n, std::mt19937 &rng)
 }
 
 // A non-zero 16-bit step, so a changed element always differs.
-uint16_t step(std::mt19937 &rng)
-{
-    return (uint16_t)(1 + rng() % 0xFFFF);
-}
+uint16_t step(std::mt19937 &rng) { return (uint16_t)(1 + rng() % 0xFFFF); }
 
 // An array of n elements: the base's values, with the changed elements
 // moved in one of their values.

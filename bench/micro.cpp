@@ -30,8 +30,8 @@ constexpr uint32_t ELEMENTS = 65000;
 std::string scratchFile(const char *leaf)
 {
     const char *dir = getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/keyblend-micro-" +
-           std::to_string(getpid()) + "-" + leaf;
+    return std::string(dir && *dir ? dir : "/tmp") + "/keyblend-micro-" + std::to_string(getpid()) +
+           "-" + leaf;
 }
 
 void writeFile(const std::string &path, const std::vector<unsigned char> &bytes)

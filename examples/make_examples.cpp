@@ -77,7 +77,8 @@ bool writeModel(const char *dir, const char *name, const std::vector<Object> &ob
 
 Prim quad(uint16_t a, uint16_t b, uint16_t c, uint16_t d)
 {
-    return {MODE_TEXTURED | MODE_FOUR_CORNERS, {{a, 0, 0}, {b, 255, 0}, {c, 255, 255}, {d, 0, 255}}};
+    return {MODE_TEXTURED | MODE_FOUR_CORNERS,
+            {{a, 0, 0}, {b, 255, 0}, {c, 255, 255}, {d, 0, 255}}};
 }
 
 Prim triangle(uint16_t a, uint16_t b, uint16_t c)
@@ -102,10 +103,10 @@ Object cube()
 Object pyramid()
 {
     Object o;
-    o.vert = {-800, -800, 2000, 0, 800, -800, 2000, 0, 800, 800, 2000, 0,
-              -800, 800,  2000, 0, 0,   0,    3600, 0};
-    o.norm = {-2365, -2365, -2365, 0, 2365, -2365, -2365, 0, 2365, 2365, -2365, 0,
-              -2365, 2365,  -2365, 0, 0,    0,     4096,  0};
+    o.vert = {-800, -800, 2000, 0,   800,  -800, 2000, 0, 800,  800,
+              2000, 0,    -800, 800, 2000, 0,    0,    0, 3600, 0};
+    o.norm = {-2365, -2365, -2365, 0,    2365,  -2365, -2365, 0, 2365, 2365,
+              -2365, 0,     -2365, 2365, -2365, 0,     0,     0, 4096, 0};
     Prim floor = quad(0, 3, 2, 1);
     floor.mode = MODE_FOUR_CORNERS;
     o.prim = {triangle(0, 1, 4), triangle(1, 2, 4), triangle(2, 3, 4), triangle(3, 0, 4), floor};

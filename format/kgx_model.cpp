@@ -62,7 +62,8 @@ std::vector<unsigned char> kgxBuild(uint32_t flags, const std::vector<KgxObjectA
             size_t bytes = 4 * (size_t)primPacketWords(header);
             image.resize(at + PRIM_HEAD + bytes);
             storeLE32(&image[at], header);
-            size_t have = packet < ob.packets.size() ? std::min(bytes, ob.packets.size() - packet) : 0;
+            size_t have =
+                packet < ob.packets.size() ? std::min(bytes, ob.packets.size() - packet) : 0;
             if (have)
                 std::copy_n(&ob.packets[packet], have, &image[at + PRIM_HEAD]);
             packet += bytes;

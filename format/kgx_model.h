@@ -57,12 +57,12 @@ constexpr uint32_t KGX_ELEMENT = 2 * ELEMENT_VALUES;  // bytes per vertex or nor
 /* Primitive header word: bits 0-7 and 16-23 are not interpreted (they take
    part only in the header comparison), bits 8-15 give the packet length in
    words, bits 24-31 the mode. */
-constexpr uint32_t PRIM_HEAD = 4;                  // bytes of the header word
-constexpr uint32_t MODE_TEXTURED = 4;              // the packet holds texture bytes
-constexpr uint32_t MODE_FOUR_CORNERS = 8;          // four corners, four texture words
-constexpr uint32_t PACKET_WORDS_MAX = 255;         // the length is an 8-bit field
+constexpr uint32_t PRIM_HEAD = 4;                      // bytes of the header word
+constexpr uint32_t MODE_TEXTURED = 4;                  // the packet holds texture bytes
+constexpr uint32_t MODE_FOUR_CORNERS = 8;              // four corners, four texture words
+constexpr uint32_t PACKET_WORDS_MAX = 255;             // the length is an 8-bit field
 constexpr uint32_t PACKET_MAX = 4 * PACKET_WORDS_MAX;  // bytes of the longest packet
-constexpr uint32_t PRIM_FREE_BITS = 0x00FF00FFu;   // the bits that are not interpreted
+constexpr uint32_t PRIM_FREE_BITS = 0x00FF00FFu;       // the bits that are not interpreted
 
 constexpr uint32_t primPacketWords(uint32_t header) { return header >> 8 & 0xFF; }
 constexpr uint32_t primMode(uint32_t header) { return header >> 24; }

@@ -24,7 +24,8 @@ void Exit(int32_t code)
 
 namespace {
 
-const std::string scratch = (kit::fs::temp_directory_path() / ("keyblend-fuzz-" + std::to_string(getpid()))).string();
+const std::string scratch =
+    (kit::fs::temp_directory_path() / ("keyblend-fuzz-" + std::to_string(getpid()))).string();
 const std::string partner = scratch + ".kgx", input = scratch + "-in.kgx", out = scratch + "-out";
 FileHandle *base;  // the run's base, while it is open
 
@@ -58,8 +59,10 @@ void checkOutput(const std::string &path, KeloKind kind)
     std::string file = kit::slurp(path);
     uint64_t at = KELO_RECORDS_AT, records = 0;
     for (; at + KELO_RECORD_HEAD <= file.size(); records++)
-        at += KELO_RECORD_HEAD + (uint64_t)kit::word(file, at + 4 * REC_COUNT) * 2 * keloElementValues(kind);
-    if (file.size() < KELO_RECORDS_AT || at != file.size() || records != kit::word(file, KELO_COUNT_AT))
+        at += KELO_RECORD_HEAD +
+              (uint64_t)kit::word(file, at + 4 * REC_COUNT) * 2 * keloElementValues(kind);
+    if (file.size() < KELO_RECORDS_AT || at != file.size() ||
+        records != kit::word(file, KELO_COUNT_AT))
         abort();
 }
 
@@ -69,7 +72,8 @@ struct ScratchFiles {
     ScratchFiles()
     {
         using namespace kit;
-        spit(partner, bytes({{Obj{{{0, 0, 0, 0}, {1, 2, 3, 4}, {5, 6, 7, 8}}, {{0, 0, 1, 0}, {0, 1, 0, 0}},
+        spit(partner, bytes({{Obj{{{0, 0, 0, 0}, {1, 2, 3, 4}, {5, 6, 7, 8}},
+                                  {{0, 0, 1, 0}, {0, 1, 0, 0}},
                                   {prim(MODE_TEXTURED | MODE_FOUR_CORNERS, std::string(16, 7)),
                                    prim(MODE_TEXTURED, std::string(12, 3)), prim(0, "\1\2\3\4")}},
                               Obj{{{9, 9, 9, 9}}, {}, {prim(MODE_TEXTURED, std::string(8, 1))}}}}));

@@ -32,7 +32,8 @@ std::string fault(const Result &r, const std::set<int> &documented)
 {
     if (r.code >= 1000)
         return r.code == 1000 + SIGKILL ? "hang" : "signal " + std::to_string(r.code - 1000);
-    if (r.err.find("Sanitizer") != std::string::npos || r.err.find("runtime error:") != std::string::npos)
+    if (r.err.find("Sanitizer") != std::string::npos ||
+        r.err.find("runtime error:") != std::string::npos)
         return "sanitizer report";
     return documented.count(r.code) ? "" : "undocumented exit code " + std::to_string(r.code);
 }
@@ -42,20 +43,30 @@ struct Rng : std::mt19937_64 {
     using std::mt19937_64::mt19937_64;
     uint32_t below(size_t n) { return n ? (uint32_t)((*this)() % n) : 0; }
     bool chance(uint32_t inN) { return below(inN) == 0; }
-    int16_t value() { return chance(3) ? (int16_t)(*this)() : (int16_t)(below(5) - 2); }  // often small
-    template <class T, size_t N> T pick(const T (&pool)[N]) { return pool[below(N)]; }
+    int16_t value()
+    {
+        return chance(3) ? (int16_t)(*this)() : (int16_t)(below(5) - 2);
+    }  // often small
+    template <class T, size_t N>
+    T pick(const T (&pool)[N])
+    {
+        return pool[below(N)];
+    }
 };
 
 // One to three objects: a few vertices, normals and primitives of every mode.
 Model randomModel(Rng &rng)
 {
-    static const uint32_t modes[] = {0, MODE_TEXTURED, MODE_FOUR_CORNERS, MODE_TEXTURED | MODE_FOUR_CORNERS, 0xFF};
+    static const uint32_t modes[] = {0, MODE_TEXTURED, MODE_FOUR_CORNERS,
+                                     MODE_TEXTURED | MODE_FOUR_CORNERS, 0xFF};
     Model m{std::vector<Obj>(1 + rng.below(3))};
     for (Obj &o : m.objs) {
         for (uint32_t n = rng.below(9); n; n--)
-            (n % 3 ? o.verts : o.norms).push_back({rng.value(), rng.value(), rng.value(), rng.value()});
+            (n % 3 ? o.verts : o.norms)
+                .push_back({rng.value(), rng.value(), rng.value(), rng.value()});
         for (uint32_t n = rng.below(5); n; n--)
-            o.prims.push_back(prim(rng.pick(modes), std::string(4 * rng.below(6), (char)rng()), rng.below(256)));
+            o.prims.push_back(
+                prim(rng.pick(modes), std::string(4 * rng.below(6), (char)rng()), rng.below(256)));
         o.scale = rng.below(1000);
     }
     return m;
@@ -64,8 +75,10 @@ Model randomModel(Rng &rng)
 // A value near 0, 2^15, 2^16, 2^31 or 2^32, or a top at the end of the file.
 uint32_t interesting(Rng &rng, size_t fileSize)
 {
-    static const uint32_t values[] = {0, 1, 2, 3, 0x41, 0x7F, 0xFF, 0x100, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFF0,
-                                      0x7FFFFFFF, 0x80000000, 0x80000001, 0xFFFFFFF4, 0xFFFFFFFE, 0xFFFFFFFF};
+    static const uint32_t values[] = {0,          1,          2,          3,          0x41,
+                                      0x7F,       0xFF,       0x100,      0x7FFF,     0x8000,
+                                      0xFFFF,     0x10000,    0x7FFFFFF0, 0x7FFFFFFF, 0x80000000,
+                                      0x80000001, 0xFFFFFFF4, 0xFFFFFFFE, 0xFFFFFFFF};
     return rng.chance(6) ? (uint32_t)(fileSize - KGX_TABLE) + rng.below(3) : rng.pick(values);
 }
 
@@ -103,11 +116,13 @@ void damage(std::string &m, uint32_t objects, Rng &rng)
 // climbs more than one level, so that outputs stay in the fuzz directory.
 std::string token(Rng &rng)
 {
-    static const char *const pool[] = {"-n", "-t", "-v", "-dump", "-c", "-o", "-help", "-x", "-", "b.kgx", "v1.kgx",
-                                       "v1", "b", "missing", "l.arg", "m.ARG", "l", "d", "d/", ".", "...", "o.b.x",
-                                       "sub/o", "x.", ".arg", "../o", "sub/../v2", "d/x.y"};
+    static const char *const pool[] = {
+        "-n",     "-t",    "-v",    "-dump",   "-c",    "-o",    "-help",     "-x",   "-",  "b.kgx",
+        "v1.kgx", "v1",    "b",     "missing", "l.arg", "m.ARG", "l",         "d",    "d/", ".",
+        "...",    "o.b.x", "sub/o", "x.",      ".arg",  "../o",  "sub/../v2", "d/x.y"};
     char c = (char)(1 + rng.below(255));
-    return !rng.chance(6) ? rng.pick(pool) : std::string(1 + rng.below(4000), c == '/' || c == '.' ? 'a' : c);
+    return !rng.chance(6) ? rng.pick(pool)
+                          : std::string(1 + rng.below(4000), c == '/' || c == '.' ? 'a' : c);
 }
 
 // Writes the input's files into dir and returns keyblend's arguments:
@@ -149,8 +164,10 @@ int main(int argc, char **argv)
 {
     if (argc < 5)
         return fprintf(stderr, "usage: fuzz_keyblend KEYBLEND DIR SEED COUNT [FIRST]\n"), 2;
-    const fs::path keyblend = fs::absolute(argv[1]), dir = fs::absolute(argv[2]), work = dir / "input";
-    const long seed = std::stol(argv[3]), first = argc > 5 ? std::stol(argv[5]) : 0, end = first + std::stol(argv[4]);
+    const fs::path keyblend = fs::absolute(argv[1]), dir = fs::absolute(argv[2]),
+                   work = dir / "input";
+    const long seed = std::stol(argv[3]), first = argc > 5 ? std::stol(argv[5]) : 0,
+               end = first + std::stol(argv[4]);
     const std::set<int> documented = documentedCodes();
     long findings = 0;
     for (long i = first; i < end; i++) {
@@ -162,14 +179,16 @@ int main(int argc, char **argv)
         args.insert(args.begin(), keyblend);
         // Leak checking triples the cost of a run, so only every eighth
         // input has it; the sanitizers abort at once on any other finding.
-        Result r = run(work, args,
-                       {std::string("ASAN_OPTIONS=abort_on_error=1:detect_leaks=") + (i % 8 ? "0" : "1"),
-                        "UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1"},
-                       10000);
+        Result r =
+            run(work, args,
+                {std::string("ASAN_OPTIONS=abort_on_error=1:detect_leaks=") + (i % 8 ? "0" : "1"),
+                 "UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1"},
+                10000);
         if (std::string why = fault(r, documented); !why.empty()) {
-            const fs::path kept = dir / ("finding-" + std::to_string(seed) + "-" + std::to_string(i));
-            fprintf(stderr, "FINDING %s: seed %ld input %ld, kept in %s\n%s\n", why.c_str(), seed, i, kept.c_str(),
-                    r.err.substr(0, 4000).c_str());
+            const fs::path kept =
+                dir / ("finding-" + std::to_string(seed) + "-" + std::to_string(i));
+            fprintf(stderr, "FINDING %s: seed %ld input %ld, kept in %s\n%s\n", why.c_str(), seed,
+                    i, kept.c_str(), r.err.substr(0, 4000).c_str());
             fs::remove_all(kept), fs::rename(work, kept), findings++;
         }
     }

@@ -16,61 +16,95 @@ const char keloVersion[] = "1.0";
 const std::vector<Command> &commandTable()
 {
     static const std::vector<Command> table = {
-        {"dump", "FILE", 1, 1, "list the records of a difference file",
+        {"dump",
+         "FILE",
+         1,
+         1,
+         "list the records of a difference file",
          {{"--kind", "K", "read FILE as K (vdf, ndf or tdf) whatever its extension", false,
            "vdf|ndf|tdf"},
           {"--summary", nullptr, "one line per record: object, first, count, largest difference",
            false, nullptr},
           {"--json", nullptr, "the same data as one JSON object", false, nullptr}},
-         nullptr, cmdDump},
-        {"check", "BASE.kgx FILE...", 2, UINT32_MAX, "check difference files against their base model",
+         nullptr,
+         cmdDump},
+        {"check",
+         "BASE.kgx FILE...",
+         2,
+         UINT32_MAX,
+         "check difference files against their base model",
          {{"-v", nullptr, "print a summary line per file when it is sound", false, nullptr},
           {"--kind", "K", "read every FILE as K whatever its extension", false, "vdf|ndf|tdf"}},
-         nullptr, cmdCheck},
-        {"apply", "BASE.kgx", 1, 1, "write the model that one variant's records describe",
+         nullptr,
+         cmdCheck},
+        {"apply",
+         "BASE.kgx",
+         1,
+         1,
+         "write the model that one variant's records describe",
          {{"--variant", "K", "the K-th variant group of each file, counted from 0", true, nullptr},
           {"--vdf", "F", "add F's vertex differences", false, nullptr},
           {"--ndf", "F", "add F's normal differences", false, nullptr},
           {"--tdf", "F", "add F's texture differences to the packet bytes", false, nullptr},
           {"-o", "OUT.kgx", "the model to write", true, nullptr}},
-         nullptr, cmdApply},
-        {"blend", "BASE.kgx W0 W1 ...", 1, UINT32_MAX,
+         nullptr,
+         cmdApply},
+        {"blend",
+         "BASE.kgx W0 W1 ...",
+         1,
+         UINT32_MAX,
          "write base + sum of weight x difference, one weight per variant",
          {{"--vdf", "F", "vertex differences to blend", true, nullptr},
           {"--ndf", "F", "normal differences to blend with the same weights", false, nullptr},
           {"-o", "OUT.kgx", "the model to write", true, nullptr}},
-         "W0 W1 ... are decimal weights, one per variant group of each file.\n", cmdBlend},
-        {"svg", "BASE.kgx", 1, 1, "draw the base's vertices and one variant's moves as SVG",
+         "W0 W1 ... are decimal weights, one per variant group of each file.\n",
+         cmdBlend},
+        {"svg",
+         "BASE.kgx",
+         1,
+         1,
+         "draw the base's vertices and one variant's moves as SVG",
          {{"--vdf", "F", "draw an arrow for each vertex the variant moves", false, nullptr},
           {"--variant", "K", "the variant group to draw (default 0)", false, nullptr},
           {"--view", "V", "front (x, y), top (x, z) or side (z, y); default front", false,
            "front|top|side"},
           {"-o", "OUT.svg", "the picture to write", true, nullptr}},
-         nullptr, cmdSvg},
-        {"import", "IN.obj|IN.glb|IN.gltf", 1, 1,
+         nullptr,
+         cmdSvg},
+        {"import",
+         "IN.obj|IN.glb|IN.gltf",
+         1,
+         1,
          "make a KGX model from a Wavefront OBJ file or a glTF asset",
-         {{"--scale", "S", "store each coordinate as round(x * S) in signed 16 bits", false, nullptr},
-          {"--fit", nullptr, "the largest scale at which the model fits, printed (the default)", false,
+         {{"--scale", "S", "store each coordinate as round(x * S) in signed 16 bits", false,
            nullptr},
-          {"--like", "BASE.kgx", "take its flags and scales; refuse a topology that differs from its",
+          {"--fit", nullptr, "the largest scale at which the model fits, printed (the default)",
            false, nullptr},
-          {"--objects", "H", "OBJ: by-group (default): one object per g or o name; single: one object",
-           false, "by-group|single"},
-          {"--variants", "PREFIX", "glTF: also write each morph target's model, PREFIX_NAME.kgx", false,
-           nullptr},
+          {"--like", "BASE.kgx",
+           "take its flags and scales; refuse a topology that differs from its", false, nullptr},
+          {"--objects", "H",
+           "OBJ: by-group (default): one object per g or o name; single: one object", false,
+           "by-group|single"},
+          {"--variants", "PREFIX", "glTF: also write each morph target's model, PREFIX_NAME.kgx",
+           false, nullptr},
           {"-o", "OUT.kgx", "the model to write", true, nullptr}},
          "Give at most one of --scale, --fit and --like.  IN is a glTF asset when its\n"
          "name ends in .glb or .gltf, an OBJ file otherwise.  With --variants the file\n"
          "of each morph target is printed, in the order of the targets.\n",
          cmdImport},
-        {"export", "IN.kgx", 1, 1, "write a KGX model as a Wavefront OBJ file or a glTF asset",
+        {"export",
+         "IN.kgx",
+         1,
+         1,
+         "write a KGX model as a Wavefront OBJ file or a glTF asset",
          {{"--vdf", "F", "glTF: one morph target per variant group of F", false, nullptr},
           {"--ndf", "F", "glTF: the targets' normal offsets, from F", false, nullptr},
           {"--scale", "S", "glTF: S steps per metre in every object (default: its scale)", false,
            nullptr},
-          {"-o", "OUT.obj|OUT.glb|OUT.gltf", "glTF for .glb (binary) and .gltf, OBJ otherwise", true,
-           nullptr}},
-         nullptr, cmdExport},
+          {"-o", "OUT.obj|OUT.glb|OUT.gltf", "glTF for .glb (binary) and .gltf, OBJ otherwise",
+           true, nullptr}},
+         nullptr,
+         cmdExport},
     };
     return table;
 }
@@ -128,7 +162,8 @@ std::string overview()
 // weights may be negative.
 static bool isOption(const std::string &word)
 {
-    return word.size() > 1 && word[0] == '-' && !(isdigit((unsigned char)word[1]) || word[1] == '.');
+    return word.size() > 1 && word[0] == '-' &&
+           !(isdigit((unsigned char)word[1]) || word[1] == '.');
 }
 
 // "a, b or c" for the choices "a|b|c".
@@ -151,7 +186,8 @@ static Problem takeOption(const Option &o, const std::vector<std::string> &words
         if (i + 1 >= words.size())
             return usageProblem(format("%s needs a value", o.name));
         value = words[++i];
-        if (o.choices && ("|" + std::string(o.choices) + "|").find("|" + value + "|") == std::string::npos)
+        if (o.choices &&
+            ("|" + std::string(o.choices) + "|").find("|" + value + "|") == std::string::npos)
             return usageProblem(format("%s takes %s, not \"%s\"", o.name,
                                        choiceList(o.choices).c_str(), value.c_str()));
     }
@@ -178,7 +214,8 @@ Problem parseArgs(const Command &cmd, const std::vector<std::string> &words, Arg
     if (args.operands.size() < cmd.minOperands)
         return usageProblem(format("needs %s", cmd.operands));
     if (args.operands.size() > cmd.maxOperands)
-        return usageProblem(format("unexpected operand \"%s\"", args.operands[cmd.maxOperands].c_str()));
+        return usageProblem(
+            format("unexpected operand \"%s\"", args.operands[cmd.maxOperands].c_str()));
     for (const Option &o : cmd.options)
         if (o.required && !args.has(o.name))
             return usageProblem(format("%s is required", o.name));

@@ -40,10 +40,12 @@ static Problem importScales(uint32_t given, const Model *like, Coordinates coord
     return {};
 }
 
-static Problem importObj(const Args &args, uint32_t scale, const Model *like, std::vector<Mesh> &meshes)
+static Problem importObj(const Args &args, uint32_t scale, const Model *like,
+                         std::vector<Mesh> &meshes)
 {
     ObjText text;
-    if (Problem p = objLoad(args.operands[0], args.has("--objects") && *args.value("--objects") == "single", text))
+    if (Problem p = objLoad(args.operands[0],
+                            args.has("--objects") && *args.value("--objects") == "single", text))
         return p;
     if (text.faces.empty())
         return problemIn(KELO_BAD_IMPORT, text.name, "no faces to import");
@@ -151,8 +153,9 @@ static Problem exportGltf(const Args &args, const Model &m, const std::string &o
         return p;
     if (files.size() == 2 && files[0].groups() != files[1].groups())
         return problemIn(KELO_NO_GROUP, files[1].name,
-                         format("has %lu variant groups, %s has %lu", (unsigned long)files[1].groups(),
-                                files[0].name.c_str(), (unsigned long)files[0].groups()));
+                         format("has %lu variant groups, %s has %lu",
+                                (unsigned long)files[1].groups(), files[0].name.c_str(),
+                                (unsigned long)files[0].groups()));
     std::vector<std::vector<unsigned char>> variants(files.empty() ? 0 : files[0].groups());
     for (uint32_t k = 0; k < variants.size(); k++)
         if (Problem p = applyVariant(m, files, k, variants[k]))

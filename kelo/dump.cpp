@@ -1,7 +1,6 @@
 // dump.cpp -- kelo dump: a difference file as text, as a summary or as JSON
 #include "kelo.h"
 
-
 // Largest absolute value of the record's differences; 32768 for -32768.
 static uint32_t largest(const KeloFile &f, const KeloRecord &r)
 {
@@ -26,13 +25,12 @@ static void dumpText(const KeloFile &f, bool summary)
         const KeloRecord &r = f.rec[i];
         if (summary) {
             printf("%5lu %7lu %7lu %7lu %8lu\n", (unsigned long)r.group, (unsigned long)r.obj,
-                   (unsigned long)r.first, (unsigned long)r.count,
-                   (unsigned long)largest(f, r));
+                   (unsigned long)r.first, (unsigned long)r.count, (unsigned long)largest(f, r));
             continue;
         }
         printf("record %lu at offset %lu: group %lu, object %lu, first %lu, count %lu\n",
-               (unsigned long)i, (unsigned long)r.at, (unsigned long)r.group,
-               (unsigned long)r.obj, (unsigned long)r.first, (unsigned long)r.count);
+               (unsigned long)i, (unsigned long)r.at, (unsigned long)r.group, (unsigned long)r.obj,
+               (unsigned long)r.first, (unsigned long)r.count);
         for (uint32_t e = 0; e < r.count; e++) {
             printf("  %7lu:", (unsigned long)r.first + e);
             for (uint32_t v = 0; v < keloElementValues(f.kind); v++)
@@ -50,9 +48,8 @@ static void dumpJson(const KeloFile &f, bool summary)
         const KeloRecord &r = f.rec[i];
         printf("%s\n  {\"offset\": %lu, \"group\": %lu, \"object\": %lu, \"first\": %lu, "
                "\"count\": %lu, \"largest\": %lu",
-               i ? "," : "", (unsigned long)r.at, (unsigned long)r.group,
-               (unsigned long)r.obj, (unsigned long)r.first, (unsigned long)r.count,
-               (unsigned long)largest(f, r));
+               i ? "," : "", (unsigned long)r.at, (unsigned long)r.group, (unsigned long)r.obj,
+               (unsigned long)r.first, (unsigned long)r.count, (unsigned long)largest(f, r));
         if (!summary) {
             printf(", \"elements\": [");
             for (uint32_t e = 0; e < r.count; e++) {

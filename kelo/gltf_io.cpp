@@ -130,7 +130,8 @@ struct Writer {
     // component type used.
     int integers(const std::vector<uint32_t> &values, bool wide, int target, int *type)
     {
-        *type = wide ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
+        *type =
+            wide ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT : TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
         if (wide)
             return view(values.data(), 4 * values.size(), target);
         std::vector<uint16_t> narrow(values.begin(), values.end());
@@ -155,7 +156,8 @@ struct Writer {
         // Triangle indices in 16 bits while every vertex number stays below
         // 65535, the value glTF keeps from index data.
         if (!ob.triangles.empty()) {
-            int type, v = integers(ob.triangles, n > 65535, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER, &type);
+            int type,
+                v = integers(ob.triangles, n > 65535, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER, &type);
             p.indices = accessor(v, type, TINYGLTF_TYPE_SCALAR, ob.triangles.size());
         }
         for (const GltfOffsets &t : ob.targets) {
@@ -181,7 +183,8 @@ std::string gltfEncode(const GltfAsset &asset, bool binary)
     mesh.weights.assign(asset.targetNames.size(), 0.0);
     if (!asset.targetNames.empty()) {
         tinygltf::Value::Array names(asset.targetNames.begin(), asset.targetNames.end());
-        mesh.extras = tinygltf::Value(tinygltf::Value::Object{{"targetNames", tinygltf::Value(names)}});
+        mesh.extras =
+            tinygltf::Value(tinygltf::Value::Object{{"targetNames", tinygltf::Value(names)}});
     }
     w.model.meshes.push_back(mesh);
     tinygltf::Node node;
@@ -259,13 +262,16 @@ static std::string readComponents(const GltfModel &m, int index, int type, std::
     out->assign(a.count * width, 0.0);
     auto fill = [&](size_t element, const unsigned char *p) {
         for (int c = 0; c < width; c++)
-            (*out)[element * width + c] = component(p + (size_t)c * size, a.componentType, a.normalized);
+            (*out)[element * width + c] =
+                component(p + (size_t)c * size, a.componentType, a.normalized);
     };
     if (a.bufferView >= 0) {
-        int stride = (size_t)a.bufferView < m.bufferViews.size() ? a.ByteStride(m.bufferViews[a.bufferView]) : 0;
-        const unsigned char *p = stride <= 0 ? nullptr
-                                             : viewSpan(m, a.bufferView, a.byteOffset, stride,
-                                                        a.count, elementBytes);
+        int stride = (size_t)a.bufferView < m.bufferViews.size()
+                         ? a.ByteStride(m.bufferViews[a.bufferView])
+                         : 0;
+        const unsigned char *p =
+            stride <= 0 ? nullptr
+                        : viewSpan(m, a.bufferView, a.byteOffset, stride, a.count, elementBytes);
         if (!p)
             return format("accessor %d reaches beyond its buffer", index);
         for (size_t e = 0; e < a.count; e++)
@@ -275,13 +281,13 @@ static std::string readComponents(const GltfModel &m, int index, int type, std::
         return "";
     int indexSize = tinygltf::GetComponentSizeInBytes(a.sparse.indices.componentType);
     size_t count = a.sparse.count < 0 ? 0 : (size_t)a.sparse.count;
-    const unsigned char *at = indexSize <= 0 ? nullptr
-                                             : viewSpan(m, a.sparse.indices.bufferView,
-                                                        a.sparse.indices.byteOffset, indexSize,
-                                                        count, indexSize);
-    const unsigned char *values = viewSpan(m, a.sparse.values.bufferView,
-                                           a.sparse.values.byteOffset, elementBytes, count,
-                                           elementBytes);
+    const unsigned char *at =
+        indexSize <= 0 ? nullptr
+                       : viewSpan(m, a.sparse.indices.bufferView, a.sparse.indices.byteOffset,
+                                  indexSize, count, indexSize);
+    const unsigned char *values =
+        viewSpan(m, a.sparse.values.bufferView, a.sparse.values.byteOffset, elementBytes, count,
+                 elementBytes);
     if (!at || !values)
         return format("accessor %d: its sparse data reach beyond their buffer", index);
     for (size_t i = 0; i < count; i++) {
@@ -298,7 +304,8 @@ static std::string readComponents(const GltfModel &m, int index, int type, std::
 static std::string readAccessor(const GltfModel &m, int index, int type, std::vector<double> *out)
 {
     std::string why = readComponents(m, index, type, out);
-    if (why.empty() && !std::all_of(out->begin(), out->end(), [](double x) { return std::isfinite(x); }))
+    if (why.empty() &&
+        !std::all_of(out->begin(), out->end(), [](double x) { return std::isfinite(x); }))
         why = format("accessor %d holds a value that is not a finite number", index);
     return why;
 }
@@ -373,7 +380,8 @@ static std::string readPrimitive(const GltfModel &m, const tinygltf::Primitive &
             return "_KGX_CORNER: " + (why.empty() ? "not unsigned 16-bit numbers" : why);
         ob->corner.assign(numbers.begin(), numbers.end());
     }
-    if (p.mode == TINYGLTF_MODE_TRIANGLES && !(why = readTriangles(m, p, n, &ob->triangles)).empty())
+    if (p.mode == TINYGLTF_MODE_TRIANGLES &&
+        !(why = readTriangles(m, p, n, &ob->triangles)).empty())
         return why;
     for (size_t t = 0; t < p.targets.size(); t++) {
         GltfOffsets offsets;
@@ -382,7 +390,8 @@ static std::string readPrimitive(const GltfModel &m, const tinygltf::Primitive &
             offsets.position.assign(3 * n, 0.0f);
         else if (!(why = readFloats(m, moves, TINYGLTF_TYPE_VEC3, n, &offsets.position)).empty())
             return format("morph target %zu: POSITION: ", t) + why;
-        if (turns >= 0 && !(why = readFloats(m, turns, TINYGLTF_TYPE_VEC3, n, &offsets.normal)).empty())
+        if (turns >= 0 &&
+            !(why = readFloats(m, turns, TINYGLTF_TYPE_VEC3, n, &offsets.normal)).empty())
             return format("morph target %zu: NORMAL: ", t) + why;
         ob->targets.push_back(offsets);
     }
@@ -455,7 +464,9 @@ static bool skipImage(tinygltf::Image *, const int, std::string *, std::string *
 Problem gltfDecode(const Input &in, GltfAsset &asset)
 {
     const std::vector<unsigned char> &bytes = in.bytes;
-    auto refuse = [&](const std::string &what) { return problemIn(KELO_BAD_IMPORT, in.name, what); };
+    auto refuse = [&](const std::string &what) {
+        return problemIn(KELO_BAD_IMPORT, in.name, what);
+    };
     const size_t GLB_HEADER = 12, GLB_LENGTH_AT = 8;
     bool glb = bytes.size() >= 4 && memcmp(bytes.data(), "glTF", 4) == 0;
     if (glb && bytes.size() < GLB_HEADER)
@@ -463,7 +474,8 @@ Problem gltfDecode(const Input &in, GltfAsset &asset)
     if (glb && loadLE32(&bytes[GLB_LENGTH_AT]) > bytes.size())
         return refuse(format("truncated GLB: %zu bytes, its header gives %lu", bytes.size(),
                              (unsigned long)loadLE32(&bytes[GLB_LENGTH_AT])));
-    auto first = std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return !isspace(c); });
+    auto first =
+        std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return !isspace(c); });
     if (!glb && (first == bytes.end() || *first != '{'))
         return refuse("not a glTF file: neither binary glTF nor JSON");
 

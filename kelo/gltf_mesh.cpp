@@ -52,10 +52,12 @@ static Problem triangleCorners(const Model &m, uint32_t k, std::vector<Corner> &
                 why = "a normal index is out of range";
         }
         if (why)
-            return problemAt(KELO_BAD_MODEL, m.name, at,
-                             format("object %lu primitive %lu: %s", (unsigned long)k,
-                                    (unsigned long)j, why));
-        fanTriangles(n, [&](uint32_t a, uint32_t b, uint32_t d) { out.insert(out.end(), {c[a], c[b], c[d]}); });
+            return problemAt(
+                KELO_BAD_MODEL, m.name, at,
+                format("object %lu primitive %lu: %s", (unsigned long)k, (unsigned long)j, why));
+        fanTriangles(n, [&](uint32_t a, uint32_t b, uint32_t d) {
+            out.insert(out.end(), {c[a], c[b], c[d]});
+        });
     }
     return {};
 }
@@ -147,7 +149,8 @@ static std::vector<Corner> objectVertices(const KgxObject &ob, const std::vector
 static void baseValues(const Model &m, const KgxObject &ob, const std::vector<Corner> &vertices,
                        double steps, GltfObject &g)
 {
-    bool textured = std::any_of(vertices.begin(), vertices.end(), [](const Corner &c) { return c.textured; });
+    bool textured =
+        std::any_of(vertices.begin(), vertices.end(), [](const Corner &c) { return c.textured; });
     for (const Corner &c : vertices) {
         for (int a = 0; a < 3; a++)
             g.position.push_back((float)(element(m.image, ob.vertAt, c.vertex, a) / steps));
@@ -175,7 +178,8 @@ static GltfOffsets offsets(const Model &m, const KgxObject &ob, const std::vecto
                                          steps));
         for (int a = 0; a < 3 && normalTargets && ob.nNorm; a++)
             t.normal.push_back(
-                (float)(element(variant, ob.normAt, vertices[i].normal, a) / NORMAL_ONE - g.normal[3 * i + a]));
+                (float)(element(variant, ob.normAt, vertices[i].normal, a) / NORMAL_ONE -
+                        g.normal[3 * i + a]));
     }
     return t;
 }
@@ -190,7 +194,8 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
 {
     asset = GltfAsset();
     if (m.obj.empty())
-        return problemAt(KELO_BAD_MODEL, m.name, KGX_COUNT_AT, "no objects, which glTF cannot hold");
+        return problemAt(KELO_BAD_MODEL, m.name, KGX_COUNT_AT,
+                         "no objects, which glTF cannot hold");
     asset.name = std::filesystem::path(m.name).stem().string();
     for (size_t t = 0; t < variants.size(); t++)
         asset.targetNames.push_back(format("variant%zu", t));
@@ -198,8 +203,9 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
     for (uint32_t k = 0; k < m.obj.size(); k++) {
         const KgxObject &ob = m.obj[k];
         if (ob.nVert == 0)
-            return problemAt(KELO_BAD_MODEL, m.name, kgxEntryAt(k, ENTRY_N_VERT),
-                             format("object %lu has no vertices, which glTF cannot hold", (unsigned long)k));
+            return problemAt(
+                KELO_BAD_MODEL, m.name, kgxEntryAt(k, ENTRY_N_VERT),
+                format("object %lu has no vertices, which glTF cannot hold", (unsigned long)k));
         std::vector<Corner> corners;
         if (Problem p = triangleCorners(m, k, corners))
             return p;
@@ -209,9 +215,10 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
         bytes += 4 * (uint64_t)g.triangles.size() +
                  40 * (uint64_t)vertices.size() * (1 + variants.size() * (normalTargets ? 2 : 1));
         if (bytes > ASSET_MAX)
-            return problemIn(KELO_BAD_MODEL, m.name,
-                             format("its glTF asset, with %zu targets, would take more than %llu bytes",
-                                    variants.size(), (unsigned long long)ASSET_MAX));
+            return problemIn(
+                KELO_BAD_MODEL, m.name,
+                format("its glTF asset, with %zu targets, would take more than %llu bytes",
+                       variants.size(), (unsigned long long)ASSET_MAX));
         double steps = scaleOf(scale ? scale : ob.scale) / (double)SCALE_ONE;
         baseValues(m, ob, vertices, steps, g);
         for (const std::vector<unsigned char> &variant : variants)
@@ -227,9 +234,11 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
 static double coordinate(const GltfObject &g, size_t i, int a, int t, bool normal)
 {
     const std::vector<float> &base = normal ? g.normal : g.position;
-    const std::vector<float> *offsets =
-        t < 0 ? nullptr : normal ? &g.targets[t].normal : &g.targets[t].position;
-    return (double)base[3 * i + a] + (offsets && !offsets->empty() ? (double)(*offsets)[3 * i + a] : 0.0);
+    const std::vector<float> *offsets = t < 0    ? nullptr
+                                        : normal ? &g.targets[t].normal
+                                                 : &g.targets[t].position;
+    return (double)base[3 * i + a] +
+           (offsets && !offsets->empty() ? (double)(*offsets)[3 * i + a] : 0.0);
 }
 
 std::vector<double> gltfCoordinates(const GltfAsset &asset)
@@ -297,10 +306,11 @@ static Problem objectValues(const GltfObject &g, size_t k, int t, const std::str
             double x = coordinate(g, i, a, t, false);
             int32_t q = quantise(x, o.scale);
             if (q == INT32_MIN)
-                return problemIn(KELO_BAD_IMPORT, file,
-                                 format("object %zu vertex %zu%s: coordinate %g does not fit scale %s",
-                                        k, i, t < 0 ? "" : format(" in morph target %d", t).c_str(),
-                                        x, scaleText(o.scale).c_str()));
+                return problemIn(
+                    KELO_BAD_IMPORT, file,
+                    format("object %zu vertex %zu%s: coordinate %g does not fit scale %s", k, i,
+                           t < 0 ? "" : format(" in morph target %d", t).c_str(), x,
+                           scaleText(o.scale).c_str()));
             o.vert.push_back((int16_t)q);
         }
         o.vert.push_back(0);
@@ -332,13 +342,13 @@ static void trianglePackets(const GltfObject &g, const std::vector<uint32_t> &ve
                                         : cornerWord(vertNumber[i]));
         }
         for (int c = 0; c < 3; c++)
-            o.packet.push_back(cornerWord(g.normal.empty() ? (uint32_t)j : normNumber[g.triangles[3 * j + c]]));
+            o.packet.push_back(
+                cornerWord(g.normal.empty() ? (uint32_t)j : normNumber[g.triangles[3 * j + c]]));
     }
 }
 
 Problem gltfMeshes(const GltfAsset &asset, const std::string &file,
-                   const std::vector<uint32_t> &scales, bool withTargets,
-                   std::vector<Mesh> &meshes)
+                   const std::vector<uint32_t> &scales, bool withTargets, std::vector<Mesh> &meshes)
 {
     meshes.assign(withTargets ? 1 + asset.targetNames.size() : 1, Mesh{file, {}});
     for (size_t k = 0; k < asset.objects.size(); k++) {
@@ -363,7 +373,8 @@ Problem gltfMeshes(const GltfAsset &asset, const std::string &file,
         size_t normals = g.normal.empty() ? g.triangles.size() / 3 : normalOf.size();
         if (vertexOf.size() > CORNER_INDEX_MAX || normals > CORNER_INDEX_MAX)
             return problemIn(KELO_BAD_IMPORT, file,
-                             format("object %zu: %zu vertices and %zu normals (an object holds at most %lu of each)",
+                             format("object %zu: %zu vertices and %zu normals (an object holds at "
+                                    "most %lu of each)",
                                     k, vertexOf.size(), normals, (unsigned long)CORNER_INDEX_MAX));
         MeshObject o;
         o.scale = scales[std::min(k, scales.size() - 1)];

@@ -14,13 +14,14 @@ Problem recordFits(const Model &m, const KeloFile &f, uint32_t i)
     uint32_t n = kindElements(m.obj[r.obj], f.kind);
     if ((uint64_t)r.first + r.count <= n)
         return {};
-    std::string run = r.count ? format("%s %lu to %llu are", kindPlural(f.kind), (unsigned long)r.first,
-                                       (unsigned long long)r.first + r.count - 1)
-                              : format("an empty run at %s %lu is", kindElement(f.kind),
-                                       (unsigned long)r.first);
+    std::string run =
+        r.count ? format("%s %lu to %llu are", kindPlural(f.kind), (unsigned long)r.first,
+                         (unsigned long long)r.first + r.count - 1)
+                : format("an empty run at %s %lu is", kindElement(f.kind), (unsigned long)r.first);
     return problemAt(KELO_BAD_FILE, f.name, r.at + 4 * REC_FIRST,
                      format("record %lu: %s outside object %lu's %lu %s", (unsigned long)i,
-                            run.c_str(), (unsigned long)r.obj, (unsigned long)n, kindPlural(f.kind)));
+                            run.c_str(), (unsigned long)r.obj, (unsigned long)n,
+                            kindPlural(f.kind)));
 }
 
 Problem groupFits(const Model &m, const KeloFile &f, uint32_t group)
@@ -100,7 +101,8 @@ Problem groupChanges(const Model &m, const KeloFile &f, uint32_t group, Changes 
     return {};
 }
 
-void applyChanges(const Model &m, KeloKind kind, const Changes &ch, std::vector<unsigned char> &image)
+void applyChanges(const Model &m, KeloKind kind, const Changes &ch,
+                  std::vector<unsigned char> &image)
 {
     for (uint32_t p : ch.at) {
         if (kind == KIND_TDF)

@@ -8,8 +8,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,7 +176,8 @@ Problem writeOutputs(const std::vector<OutputFile> &files)
     }
     std::vector<Staged> staged(files.size());
     for (size_t i = 0; i < files.size(); i++)
-        if (Problem p = stage(files[i].target, files[i].bytes.data(), files[i].bytes.size(), staged[i]))
+        if (Problem p =
+                stage(files[i].target, files[i].bytes.data(), files[i].bytes.size(), staged[i]))
             return p;
     for (size_t i = 0; i < files.size(); i++)
         if (Problem p = commit(staged[i], files[i].bytes.data(), files[i].bytes.size()))
@@ -187,6 +188,7 @@ Problem writeOutputs(const std::vector<OutputFile> &files)
 Problem finishStandardOutput()
 {
     if (fflush(stdout) != 0 || ferror(stdout))
-        return problemIn(KELO_WRITE, "standard output", format("cannot write: %s", strerror(errno)));
+        return problemIn(KELO_WRITE, "standard output",
+                         format("cannot write: %s", strerror(errno)));
     return {};
 }

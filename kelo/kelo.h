@@ -25,13 +25,13 @@
 // for the same failures (cannot open, read error, out of memory).
 enum KeloCode : int32_t {
     KELO_OK = 0,
-    KELO_USAGE = 1,      // bad command line
-    KELO_BAD_FILE = 2,   // a difference file is malformed or does not fit the base
-    KELO_BAD_MODEL = 3,  // a model file is refused
-    KELO_NO_GROUP = 4,   // the asked-for variant is absent, or weights and groups disagree
-    KELO_BAD_IMPORT = 5, // a file to import (OBJ or glTF) is refused
-    KELO_NOT_LIKE = 6,   // an imported model's topology differs from the --like base
-    KELO_WRITE = 7,      // an output cannot be written; any earlier file there is kept
+    KELO_USAGE = 1,       // bad command line
+    KELO_BAD_FILE = 2,    // a difference file is malformed or does not fit the base
+    KELO_BAD_MODEL = 3,   // a model file is refused
+    KELO_NO_GROUP = 4,    // the asked-for variant is absent, or weights and groups disagree
+    KELO_BAD_IMPORT = 5,  // a file to import (OBJ or glTF) is refused
+    KELO_NOT_LIKE = 6,    // an imported model's topology differs from the --like base
+    KELO_WRITE = 7,       // an output cannot be written; any earlier file there is kept
     KELO_NO_MEMORY = memCode + 2,  // out of memory, as the library's strAlloc
     KELO_NO_OPEN = fileCode + 0,   // an input cannot be opened, as the library's fileOpen
     KELO_READ = fileCode + 12,     // an input cannot be read, as getByteArray
@@ -170,8 +170,8 @@ struct KeloFile {
     // Value v of element e of the record's run.
     int16_t value(const KeloRecord &r, uint32_t e, uint32_t v) const
     {
-        return loadLE16(&image[r.at + KELO_RECORD_HEAD +
-                               2 * ((size_t)e * keloElementValues(kind) + v)]);
+        return loadLE16(
+            &image[r.at + KELO_RECORD_HEAD + 2 * ((size_t)e * keloElementValues(kind) + v)]);
     }
 };
 
@@ -269,12 +269,12 @@ struct Args {
 };
 
 struct Command {
-    const char *name;        // as typed after "kelo"
-    const char *operands;    // as the usage line shows them: "BASE.kgx FILE..."
+    const char *name;      // as typed after "kelo"
+    const char *operands;  // as the usage line shows them: "BASE.kgx FILE..."
     uint32_t minOperands, maxOperands;
-    const char *summary;     // one line
+    const char *summary;  // one line
     std::vector<Option> options;
-    const char *notes;       // more help lines (operands, rules), or null
+    const char *notes;  // more help lines (operands, rules), or null
     Problem (*run)(const Args &args);
 };
 

@@ -7,20 +7,11 @@
 static const char *const KIND_ELEMENTS[KINDS] = {"vertex", "normal", "primitive"};
 static const char *const KIND_PLURALS[KINDS] = {"vertices", "normals", "primitives"};
 
-const char *kindName(KeloKind kind)
-{
-    return KELO_EXT[kind];
-}
+const char *kindName(KeloKind kind) { return KELO_EXT[kind]; }
 
-const char *kindElement(KeloKind kind)
-{
-    return KIND_ELEMENTS[kind];
-}
+const char *kindElement(KeloKind kind) { return KIND_ELEMENTS[kind]; }
 
-const char *kindPlural(KeloKind kind)
-{
-    return KIND_PLURALS[kind];
-}
+const char *kindPlural(KeloKind kind) { return KIND_PLURALS[kind]; }
 
 // The kind a word names ("vdf", "ndf", "tdf" in any case), if any.
 std::optional<KeloKind> kindFromWord(std::string_view word)
@@ -84,9 +75,10 @@ Problem keloParse(KeloFile &f)
         KeloRecord r = {(uint32_t)p, field(REC_OBJ), field(REC_FIRST), field(REC_COUNT), 0};
         uint64_t bytes = r.count * elementSize;
         if (bytes > size - p - KELO_RECORD_HEAD)
-            return refuse(p, format("record %lu: a run of %lu %s elements needs %llu bytes, %zu remain",
-                                    (unsigned long)n, (unsigned long)r.count, kindName(f.kind),
-                                    (unsigned long long)bytes, size - p - KELO_RECORD_HEAD));
+            return refuse(
+                p, format("record %lu: a run of %lu %s elements needs %llu bytes, %zu remain",
+                          (unsigned long)n, (unsigned long)r.count, kindName(f.kind),
+                          (unsigned long long)bytes, size - p - KELO_RECORD_HEAD));
         if (f.rec.empty() || r.obj <= f.rec.back().obj)
             f.groupAt.push_back(n);
         r.group = (uint32_t)f.groupAt.size() - 1;
@@ -94,8 +86,9 @@ Problem keloParse(KeloFile &f)
         p += KELO_RECORD_HEAD + (size_t)bytes;
     }
     if (f.rec.size() < nCount)
-        return refuse(size, format("the count at offset 0 promises %lu records, the file ends after %zu",
-                                   (unsigned long)nCount, f.rec.size()));
+        return refuse(size,
+                      format("the count at offset 0 promises %lu records, the file ends after %zu",
+                             (unsigned long)nCount, f.rec.size()));
     if (f.rec.size() > nCount)
         return refuse(beyondCount, format("the count at offset 0 says %lu records, but %zu follow",
                                           (unsigned long)nCount, f.rec.size()));

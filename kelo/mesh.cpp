@@ -9,10 +9,7 @@
 #include <cstdlib>
 
 // Corners of a primitive: its corner c's U and V stand in texture word c.
-uint32_t primCorners(uint32_t head)
-{
-    return texWords(primMode(head));
-}
+uint32_t primCorners(uint32_t head) { return texWords(primMode(head)); }
 
 // A texture coordinate as a byte: 0..1 maps to 0..255.  A coordinate
 // outside 0..1 tiles: its fractional part is mapped, so 1.25 and -0.75 give
@@ -42,10 +39,7 @@ int16_t normalValue(double x)
     return std::isnan(q) ? 0 : (int16_t)std::clamp(q, -32768.0, 32767.0);
 }
 
-uint32_t scaleOf(uint32_t word)
-{
-    return word ? word : SCALE_ONE;
-}
+uint32_t scaleOf(uint32_t word) { return word ? word : SCALE_ONE; }
 
 static bool allFit(const std::vector<double> &values, uint32_t scale)
 {
@@ -254,7 +248,8 @@ static void addPrimitive(const ObjText &t, const ObjFace &f, const uint32_t *at,
     }
     for (uint32_t i = 0; i < k; i++) {
         const ObjCorner &c = t.corners[f.corner + at[i]];
-        o.packet.push_back(cornerWord((uint32_t)(c.vn >= 0 ? nb.normLocal[c.vn] : nb.needLocal[c.v])));
+        o.packet.push_back(
+            cornerWord((uint32_t)(c.vn >= 0 ? nb.normLocal[c.vn] : nb.needLocal[c.v])));
     }
 }
 
@@ -322,8 +317,9 @@ static std::string primText(uint32_t head, const uint32_t *words)
     uint32_t n = primCorners(head);
     if (primPacketWords(head) != 2 * n || (head & PRIM_FREE_BITS) != 0)
         return format("header 0x%08lX", (unsigned long)head);
-    std::string s = format("%s %s, vertices", (primMode(head) & MODE_TEXTURED) ? "textured" : "plain",
-                           n == 4 ? "quad" : "triangle");
+    std::string s =
+        format("%s %s, vertices", (primMode(head) & MODE_TEXTURED) ? "textured" : "plain",
+               n == 4 ? "quad" : "triangle");
     for (uint32_t i = 0; i < 2 * n; i++)
         s += format("%s %lu", i == n ? ", normals" : "", (unsigned long)cornerIndex(words[i]));
     return s;
@@ -342,8 +338,8 @@ Problem meshLike(const Mesh &m, const Model &base)
         return problemOnLine(KELO_NOT_LIKE, m.name, line, std::move(what));
     };
     if (m.obj.size() != base.obj.size())
-        return unlike(0, format("%zu objects, %s has %zu", m.obj.size(), base.name.c_str(),
-                                base.obj.size()));
+        return unlike(
+            0, format("%zu objects, %s has %zu", m.obj.size(), base.name.c_str(), base.obj.size()));
     for (uint32_t k = 0; k < m.obj.size(); k++) {
         const MeshObject &o = m.obj[k];
         const KgxObject &b = base.obj[k];
@@ -399,8 +395,8 @@ Problem meshImage(Mesh &&m, uint32_t flags, const std::string &out,
     }
     uint64_t size = kgxBuildSize(objects);
     if (size >= INT32_MAX)
-        return problemIn(KELO_BAD_IMPORT, out, format("a model of %llu bytes is too large",
-                                                   (unsigned long long)size));
+        return problemIn(KELO_BAD_IMPORT, out,
+                         format("a model of %llu bytes is too large", (unsigned long long)size));
     image = kgxBuild(flags, objects);
     return {};
 }

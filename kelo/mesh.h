@@ -17,11 +17,11 @@ constexpr double NORMAL_ONE = 4096;
 constexpr double NORMAL_SLACK = 0.001;
 
 struct MeshObject {
-    std::vector<int16_t> vert;        // ELEMENT_VALUES values per vertex
-    std::vector<int16_t> norm;        // ELEMENT_VALUES values per normal
-    std::vector<uint32_t> head;       // one header word per primitive
-    std::vector<uint32_t> packet;     // the packets' words, back to back
-    std::vector<int32_t> primLine;    // text line of each primitive, 0 if none
+    std::vector<int16_t> vert;      // ELEMENT_VALUES values per vertex
+    std::vector<int16_t> norm;      // ELEMENT_VALUES values per normal
+    std::vector<uint32_t> head;     // one header word per primitive
+    std::vector<uint32_t> packet;   // the packets' words, back to back
+    std::vector<int32_t> primLine;  // text line of each primitive, 0 if none
     uint32_t scale = SCALE_ONE;
     std::string group;
 };

@@ -18,7 +18,8 @@ static Problem refuse(const Model &m, uint64_t at, std::string what)
 
 // The index of the distinct array (at, count) in arrays, added when new.
 static uint32_t arrayIndex(std::vector<KgxArray> &arrays,
-                           std::unordered_map<uint64_t, uint32_t> &seen, uint32_t at, uint32_t count)
+                           std::unordered_map<uint64_t, uint32_t> &seen, uint32_t at,
+                           uint32_t count)
 {
     auto [it, added] = seen.try_emplace((uint64_t)at << 32 | count, (uint32_t)arrays.size());
     if (added)
@@ -40,8 +41,9 @@ static Problem walkPrimitives(Model &m, const KgxObject &ob, uint32_t o)
                                  (unsigned long)o, (unsigned long)j, (unsigned long)ob.nPrim));
         uint64_t bytes = PRIM_HEAD + 4 * (uint64_t)primPacketWords(m.word((uint32_t)p));
         if (!fits(m, p, 1, bytes))
-            return refuse(m, p, format("object %lu: the packet of primitive %lu runs past the end",
-                                       (unsigned long)o, (unsigned long)j));
+            return refuse(m, p,
+                          format("object %lu: the packet of primitive %lu runs past the end",
+                                 (unsigned long)o, (unsigned long)j));
         m.prim.push_back((uint32_t)p);
         p += bytes;
     }
@@ -62,11 +64,13 @@ static Problem readEntry(const Model &m, uint32_t o, KgxObject &ob)
     if (!fits(m, vertAt, ob.nVert, KGX_ELEMENT))
         return refuse(m, kgxEntryAt(o, ENTRY_VERT_TOP),
                       format("object %lu: %lu vertices at offset %llu run past the end",
-                             (unsigned long)o, (unsigned long)ob.nVert, (unsigned long long)vertAt));
+                             (unsigned long)o, (unsigned long)ob.nVert,
+                             (unsigned long long)vertAt));
     if (!fits(m, normAt, ob.nNorm, KGX_ELEMENT))
         return refuse(m, kgxEntryAt(o, ENTRY_NORM_TOP),
                       format("object %lu: %lu normals at offset %llu run past the end",
-                             (unsigned long)o, (unsigned long)ob.nNorm, (unsigned long long)normAt));
+                             (unsigned long)o, (unsigned long)ob.nNorm,
+                             (unsigned long long)normAt));
     if (ob.nPrim && !fits(m, primAt, 1, PRIM_HEAD))
         return refuse(m, kgxEntryAt(o, ENTRY_PRIM_TOP),
                       format("object %lu: primitives at offset %llu lie past the end",
@@ -88,11 +92,13 @@ Problem modelParse(Model &m)
 {
     const uint64_t size = m.image.size();
     if (size < KGX_TABLE)
-        return refuse(m, size, format("only %llu bytes, shorter than the %lu-byte header",
-                                      (unsigned long long)size, (unsigned long)KGX_TABLE));
+        return refuse(m, size,
+                      format("only %llu bytes, shorter than the %lu-byte header",
+                             (unsigned long long)size, (unsigned long)KGX_TABLE));
     if (!kgxIdOk(m.word(0)))
-        return refuse(m, 0, format("first byte is 0x%02x, not 0x%02x: not a KGX model",
-                                   m.image[0], (unsigned)KGX_ID));
+        return refuse(m, 0,
+                      format("first byte is 0x%02x, not 0x%02x: not a KGX model", m.image[0],
+                             (unsigned)KGX_ID));
     m.flags = m.word(KGX_FLAGS_AT);
     uint32_t nObj = m.word(KGX_COUNT_AT);
     if (!fits(m, KGX_TABLE, nObj, KGX_ENTRY))
@@ -111,8 +117,8 @@ Problem modelParse(Model &m)
         ob.normArray = arrayIndex(m.normArrays, norms, ob.normAt, ob.nNorm);
         elements += (m.vertArrays.size() > nVerts ? ob.nVert : 0) +
                     (uint64_t)(m.normArrays.size() > nNorms ? ob.nNorm : 0);
-        auto [area, added] = prims.try_emplace((uint64_t)ob.primAt << 32 | ob.nPrim,
-                                               (uint32_t)m.prim.size());
+        auto [area, added] =
+            prims.try_emplace((uint64_t)ob.primAt << 32 | ob.nPrim, (uint32_t)m.prim.size());
         ob.firstPrim = area->second;
         elements += added ? ob.nPrim : 0;
         if (elements > size)

@@ -19,11 +19,11 @@ struct ObjFace {
 };
 
 struct ObjText {
-    std::string name;               // the file name, for messages
-    std::vector<double> pos;        // three per vertex
-    std::vector<int32_t> posLine;   // line of each vertex
-    std::vector<double> tex;        // two per texture coordinate
-    std::vector<double> nrm;        // three per normal
+    std::string name;              // the file name, for messages
+    std::vector<double> pos;       // three per vertex
+    std::vector<int32_t> posLine;  // line of each vertex
+    std::vector<double> tex;       // two per texture coordinate
+    std::vector<double> nrm;       // three per normal
     std::vector<ObjCorner> corners;
     std::vector<ObjFace> faces;
     std::vector<std::string> groups;  // in order of first appearance

@@ -28,9 +28,11 @@ struct Parser {
 static bool skipped(std::string_view key)
 {
     static const std::unordered_set<std::string_view> keys = {
-        "mtllib", "usemtl", "s", "l", "p", "vp", "cstype", "deg", "bmat", "step", "curv", "curv2",
-        "surf", "parm", "trim", "hole", "scrv", "sp", "end", "con", "mg", "lod", "ctech", "stech",
-        "bevel", "c_interp", "d_interp", "shadow_obj", "trace_obj", "maplib", "usemap", "call", "csh",
+        "mtllib",    "usemtl", "s",      "l",     "p",        "vp",       "cstype",
+        "deg",       "bmat",   "step",   "curv",  "curv2",    "surf",     "parm",
+        "trim",      "hole",   "scrv",   "sp",    "end",      "con",      "mg",
+        "lod",       "ctech",  "stech",  "bevel", "c_interp", "d_interp", "shadow_obj",
+        "trace_obj", "maplib", "usemap", "call",  "csh",
     };
     return keys.count(key) != 0;
 }
@@ -82,7 +84,8 @@ Problem parseIndex(const Parser &ps, std::string_view word, size_t count, const 
         return ps.fail("malformed index", word);
     long at = value > 0 ? value - 1 : (long)count + value;
     if (value == 0 || at < 0 || at >= (long)count)
-        return ps.fail(format("%s index %ld out of range (%zu defined so far)", kind, value, count));
+        return ps.fail(
+            format("%s index %ld out of range (%zu defined so far)", kind, value, count));
     index = (int32_t)at;
     return {};
 }
@@ -103,7 +106,8 @@ Problem parseFace(Parser &ps, const std::vector<std::string_view> &words, uint32
         if (s2 != w.npos && w.find('/', s2 + 1) != w.npos)
             return ps.fail("malformed corner", w);
         std::string_view vText = w.substr(0, s1);
-        std::string_view vtText = s1 == w.npos ? "" : w.substr(s1 + 1, s2 == w.npos ? w.npos : s2 - s1 - 1);
+        std::string_view vtText =
+            s1 == w.npos ? "" : w.substr(s1 + 1, s2 == w.npos ? w.npos : s2 - s1 - 1);
         std::string_view vnText = s2 == w.npos ? "" : w.substr(s2 + 1);
         ObjCorner c;
         if (Problem p = parseIndex(ps, vText, t.pos.size() / 3, "vertex", c.v))

@@ -20,8 +20,8 @@ static Problem exportable(const Model &m)
         const KgxObject &ob = m.obj[k];
         for (uint32_t j = 0; j < ob.nPrim; j++) {
             uint32_t at = m.primitiveAt(k, j), head = m.word(at), n = primCorners(head);
-            const char *why = primPacketWords(head) != 2 * n ? "its packet is not two words per corner"
-                                                             : nullptr;
+            const char *why =
+                primPacketWords(head) != 2 * n ? "its packet is not two words per corner" : nullptr;
             for (uint32_t c = 0; !why && c < n; c++)
                 if (cornerIndex(m.word(at + PRIM_HEAD + 4 * c)) >= ob.nVert)
                     why = "a vertex index is out of range";
@@ -53,7 +53,8 @@ Problem objExport(const Model &m, std::string &text)
     text = format("# %s as written by kelo export\n", m.name.c_str());
     if (oneScale && !m.obj.empty()) {
         std::string s = scaleText(scaleOf(m.obj[0].scale));
-        text += format("# scale %s: kelo import --scale %s gives the same model\n", s.c_str(), s.c_str());
+        text += format("# scale %s: kelo import --scale %s gives the same model\n", s.c_str(),
+                       s.c_str());
     }
     // OBJ numbers of the first element of each distinct array, 0 until it is
     // written, and of each texture coordinate, written when the first face
@@ -94,7 +95,8 @@ Problem objExport(const Model &m, std::string &text)
                 uint32_t &vt = vtOf[cornerU(corner) * 256 + cornerV(corner)];
                 if (textured && !vt) {
                     vt = ++nVt;
-                    text += format("vt %.7g %.7g\n", cornerU(corner) / 255.0, cornerV(corner) / 255.0);
+                    text +=
+                        format("vt %.7g %.7g\n", cornerU(corner) / 255.0, cornerV(corner) / 255.0);
                 }
                 face += textured ? format(" %lu/%lu/%lu", (unsigned long)v, (unsigned long)vt,
                                           (unsigned long)vn)

@@ -41,10 +41,7 @@ Problem problemOnLine(int32_t code, const std::string &file, int64_t line, std::
     return p;
 }
 
-Problem usageProblem(std::string what)
-{
-    return problemIn(KELO_USAGE, "", std::move(what));
-}
+Problem usageProblem(std::string what) { return problemIn(KELO_USAGE, "", std::move(what)); }
 
 std::string problemMessage(const Problem &p, const Command *cmd)
 {

@@ -7,7 +7,7 @@
 
 constexpr double SVG_WIDTH = 800, SVG_HEIGHT = 600;
 constexpr double SVG_MARGIN = 30;
-constexpr double LEGEND_HEIGHT = 96;  // band at the top kept free for the legend
+constexpr double LEGEND_HEIGHT = 96;                    // band at the top kept free for the legend
 constexpr size_t POSITION_BYTES = 3 * sizeof(int16_t);  // x, y, z: the fourth value is no move
 
 // A view: which vertex values run across and up the picture, and whether a
@@ -135,8 +135,9 @@ static std::string legend(const Picture &pic, const Model &m, size_t nVert, cons
     s += format("<text x=\"%.0f\" y=\"%.0f\" font-size=\"16\" font-weight=\"bold\">", SVG_MARGIN,
                 SVG_MARGIN);
     s += xmlText(getFileName0(m.name.c_str()));
-    s += format("</text>\n<text x=\"%.0f\" y=\"%.0f\">%s view (%s), %zu vertices in %zu objects</text>\n",
-                SVG_MARGIN, SVG_MARGIN + 20, pic.view.name, pic.view.axes, nVert, m.obj.size());
+    s += format(
+        "</text>\n<text x=\"%.0f\" y=\"%.0f\">%s view (%s), %zu vertices in %zu objects</text>\n",
+        SVG_MARGIN, SVG_MARGIN + 20, pic.view.name, pic.view.axes, nVert, m.obj.size());
     if (!f)
         return s + format("<text x=\"%.0f\" y=\"%.0f\">no variant drawn</text>\n</g>\n", SVG_MARGIN,
                           SVG_MARGIN + 38);
@@ -201,10 +202,12 @@ Problem cmdSvg(const Args &args)
                 SVG_WIDTH, SVG_HEIGHT, SVG_WIDTH, SVG_HEIGHT);
     s += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n<g fill=\"#8a8a8a\">\n";
     for (size_t i = 0; i < nVert; i++)
-        s += format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\"/>\n", pic.x(points[i]), pic.y(points[i]));
+        s += format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\"/>\n", pic.x(points[i]),
+                    pic.y(points[i]));
     s += "</g>\n<g stroke-width=\"1.5\">\n";
     for (const Move &mv : moves)
         s += arrow(pic, mv, largest);
-    s += "</g>\n" + legend(pic, m, nVert, vdf ? &f : nullptr, group, moves.size(), largest) + "</svg>\n";
+    s += "</g>\n" + legend(pic, m, nVert, vdf ? &f : nullptr, group, moves.size(), largest) +
+         "</svg>\n";
     return writeOutput(*args.value("-o"), s.data(), s.size());
 }

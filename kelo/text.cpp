@@ -23,8 +23,7 @@ static size_t sequenceAt(std::string_view s, size_t i)
         v = v << 6 | (t & 0x3F);
     }
     static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (v < least[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) || v == 0xFFFE ||
-        v == 0xFFFF)
+    if (v < least[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) || v == 0xFFFE || v == 0xFFFF)
         return 0;
     return n;
 }

@@ -2,7 +2,4 @@
 #include "klib.h"
 
 // Returns a counted copy of the file part, owned by the caller.
-char *getFileName(const char *name)
-{
-    return strCopy(getFileName0(name));
-}
+char *getFileName(const char *name) { return strCopy(getFileName0(name)); }

@@ -53,15 +53,9 @@ static void nextComponent(const char **cursor, const char **start, size_t *len)
     *cursor = c;
 }
 
-static bool isDot(const char *s, size_t n)
-{
-    return n == 1 && s[0] == '.';
-}
+static bool isDot(const char *s, size_t n) { return n == 1 && s[0] == '.'; }
 
-static bool isDotDot(const char *s, size_t n)
-{
-    return n == 2 && s[0] == '.' && s[1] == '.';
-}
+static bool isDotDot(const char *s, size_t n) { return n == 2 && s[0] == '.' && s[1] == '.'; }
 
 // Counts the components that survive "." and "..", reporting a ".." that
 // finds nothing to remove at the moment it is met (code 52).

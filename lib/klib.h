@@ -104,10 +104,7 @@ int32_t streamFlushed(FILE *fp);
 
 // Moves a handle's position on by n bytes; positions wrap like the 32-bit
 // offsets of the files they describe.
-inline void posAdvance(FileHandle *fh, uint32_t n)
-{
-    fh->pos = (int32_t)((uint32_t)fh->pos + n);
-}
+inline void posAdvance(FileHandle *fh, uint32_t n) { fh->pos = (int32_t)((uint32_t)fh->pos + n); }
 
 /* getfnam0.cpp, getfname.cpp, getext0.cpp, getext.cpp, getname.cpp,
    getpname.cpp, strrcmp.cpp, mkfname0.cpp, mkfname.cpp, fmopen.cpp

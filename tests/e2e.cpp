@@ -1,8 +1,8 @@
 // e2e.cpp -- keyblend end to end, each case a run checked for its code, both
 // streams and every byte it leaves behind; its allocation failure reports;
 // and the library's read failures, in process
-#include "klib.h"
 #include "kit/test.h"
+#include "klib.h"
 
 using namespace kit;
 
@@ -41,7 +41,8 @@ TEST_P(E2e, Run)
             spit(s / name, content), names.insert(name);
     }
     for (const auto &[name, target] : c.links) {
-        target[0] == '=' ? fs::create_hard_link(s / target.substr(1), s / name) : fs::create_symlink(target, s / name);
+        target[0] == '=' ? fs::create_hard_link(s / target.substr(1), s / name)
+                         : fs::create_symlink(target, s / name);
         names.insert(name);
     }
     Words argv{"/bin/sh", "-c", c.shell + " exec \"$0\" \"$@\"", KEYBLEND};
@@ -55,7 +56,8 @@ TEST_P(E2e, Run)
         EXPECT_EQ(hex(slurp(s / name)), hex(unhex(want))) << name;
     }
     for (const auto &[name, content] : c.in)
-        EXPECT_TRUE(name.back() == '/' || c.want.count(name) || slurp(s / name) == content) << name << " changed";
+        EXPECT_TRUE(name.back() == '/' || c.want.count(name) || slurp(s / name) == content)
+            << name << " changed";
     for (const auto &e : fs::recursive_directory_iterator(s.dir))
         if (e.is_regular_file() || e.is_symlink())
             found.insert(e.path().lexically_relative(s.dir).string());
@@ -72,37 +74,49 @@ std::string same(std::string what, std::string var, std::string base = "base.kgx
 }
 std::string none(int k) { return "0" + std::to_string(k) + "000000 00000000 00000000"; }
 std::string count(uint32_t n) { return hex(setWord(std::string(4, 0), 0, n)); }
-Prim tp(uint32_t mode, std::string_view packetHex, uint32_t other = 0) { return prim(mode, unhex(packetHex), other); }
+Prim tp(uint32_t mode, std::string_view packetHex, uint32_t other = 0)
+{
+    return prim(mode, unhex(packetHex), other);
+}
 
 // One object of one vertex and one normal; dK moves the vertex by K in x,
 // which gives the vertex record RK.  ONE_R1 and ONE_NONE: a file of one
 // record, R1 or none(0).
 const Model S{{Obj{{{1, 2, 3, 4}}, {{0, 0, 1, 0}}, {}, 1}}};
-std::string moved(int k) { return bytes(edit(S, [k](Model &m) { m.objs[0].verts[0][0] += (int16_t)k; })); }
+std::string moved(int k)
+{
+    return bytes(edit(S, [k](Model &m) { m.objs[0].verts[0][0] += (int16_t)k; }));
+}
 const std::string base = bytes(S), d1 = moved(1), d2 = moved(2), d3 = moved(3);
-std::string record(int k) { return "00000000 00000000 01000000 0" + std::to_string(k) + "00 0000 0000 0000"; }
+std::string record(int k)
+{
+    return "00000000 00000000 01000000 0" + std::to_string(k) + "00 0000 0000 0000";
+}
 const std::string R1 = record(1), R2 = record(2), R3 = record(3);
 const std::string ONE_R1 = "01000000" + R1, ONE_NONE = "01000000" + none(0);
 const Files BD1 = {{"base.kgx", base}, {"d1.kgx", d1}};
 
 // A run on BD1 that ends with code and the error report err, and no file.
-Case fails(std::string name, Words args, int code, std::string err) { return {name, BD1, args, code, "", err}; }
+Case fails(std::string name, Words args, int code, std::string err)
+{
+    return {name, BD1, args, code, "", err};
+}
 
 namespace driver {
 
-const std::string USAGE =
-    "Version 1.51 Apr  1 1996\n"
-    "Usage: keyblend [options] base.kgx variant1.kgx variant2.kgx ...\n"
-    "       keyblend [options] kgxs.arg ...\n"
-    "   options:\n"
-    "\t-o output_name ... Set output file name          (default: base)\n"
-    "\t-n             ... Create Normal Kelo file(.ndf) (default: OFF)\n"
-    "\t-v             ... Set verbose mode ON           (default: OFF)\n";
+const std::string USAGE = "Version 1.51 Apr  1 1996\n"
+                          "Usage: keyblend [options] base.kgx variant1.kgx variant2.kgx ...\n"
+                          "       keyblend [options] kgxs.arg ...\n"
+                          "   options:\n"
+                          "\t-o output_name ... Set output file name          (default: base)\n"
+                          "\t-n             ... Create Normal Kelo file(.ndf) (default: OFF)\n"
+                          "\t-v             ... Set verbose mode ON           (default: OFF)\n";
 Case usage(std::string name, Words args) { return fails(name, args, 1, USAGE); }
 
 // Not a model (first byte not 0x41), other flags, and a model with another
 // identifier of low byte 0x41 and another object count.
-const std::string junk = unhex("42") + base.substr(1), flagged = bytes(edit(S, [](Model &m) { m.flags = 1; }));
+const std::string junk = unhex("42") + base.substr(1),
+                  flagged = bytes(edit(S, [](Model &m) { m.flags = 1; }));
 const std::string odd = setWord(setWord(base, 0, 0x12345641), KGX_COUNT_AT, 5);
 
 const std::vector<Case> cases = {
@@ -114,42 +128,70 @@ const std::vector<Case> cases = {
     // -o takes the next word whatever it is; a value that keeps an extension
     // gets the outputs' appended.  After the base name every word is a
     // variant.
-    {.name = "o_takes_a_dash_value", .in = BD1 + Files{{"-n.kgx", d2}}, .args = {"-O", "-v.b.x", "base", "-n", "d1"},
+    {.name = "o_takes_a_dash_value",
+     .in = BD1 + Files{{"-n.kgx", d2}},
+     .args = {"-O", "-v.b.x", "base", "-n", "d1"},
      .want = {{"-v.b.vdf", "02000000" + R2 + R1}}},
     // "../o" and "/...o" cut at their last '.' name a directory: no output.
-    fails("o_names_a_directory", {"-o", "../o", "base.kgx", "d1.kgx"}, 30, "\nCannot open: \".\"\n"),
-    fails("o_names_the_root", {"-o", "/...o", "base.kgx", "d1.kgx"}, 30, "\nCannot open: \"/..\"\n"),
+    fails("o_names_a_directory", {"-o", "../o", "base.kgx", "d1.kgx"}, 30,
+          "\nCannot open: \".\"\n"),
+    fails("o_names_the_root", {"-o", "/...o", "base.kgx", "d1.kgx"}, 30,
+          "\nCannot open: \"/..\"\n"),
     // An extension is completed to the model one, a bare name gets it in
     // either case; outputs take the base's name (no directory, its own
     // extension kept) and replace old ones; unopenable variants are skipped.
     {.name = "model_and_output_names",
      .in = {{".m/c.ube.kgx", base}, {".m/c.ube.vdf", "old"}, {"c.ube.vdf", "x"}, {"D1.KGX", d1}},
      .args = {"-N", "-C", ".m/c.ube.gx", "gone.kgx", "no/dir", "D1"},
-     .err = same("normal", "D1.KGX", ".m/c.ube.kgx"), .want = {{"c.ube.vdf", ONE_R1}, {"c.ube.ndf", ONE_NONE}}},
+     .err = same("normal", "D1.KGX", ".m/c.ube.kgx"),
+     .want = {{"c.ube.vdf", ONE_R1}, {"c.ube.ndf", ONE_NONE}}},
     // Argument files of any case expand in place, blanks of any kind apart;
     // the name of an argument file inside one is a model name.  Variants
     // failing the header check write no record; another identifier of low
     // byte 0x41 and another object count pass it.
     {.name = "argument_files_and_the_header_check",
-     .in = {{"base.kgx", base}, {"d1.kgx", d1}, {"d2.kgx", d2}, {"d3.kgx", d3}, {"opts.ARG", "-n base.kgx\n"},
-            {"list.Arg", "d1.kgx   inner.arg\td2.kgx\r\n"}, {"inner.arg", "d3.kgx"}, {"empty.arg", ""},
-            {"white.arg", " \n\t \r\n\f\v"}, {"junk.kgx", junk}, {"flags.kgx", flagged}, {"odd.kgx", odd}},
-     .args = {"-c", "empty.arg", "opts.ARG", "white.arg", "list.Arg", "d3.kgx", "junk.kgx", "flags.kgx", "odd.kgx"},
-     .err = same("normal", "d1.kgx") + "\"inner.arg\" is not a KGX file!\n" + same("normal", "d2.kgx") +
-            same("normal", "d3.kgx") + "\"junk.kgx\" is not a KGX file!\n" +
-            "WARNING: Flags differ! : base.kgx flags.kgx\n" + same("vertex", "odd.kgx") + same("normal", "odd.kgx"),
-     .want = {{"base.vdf", "04000000" + R1 + R2 + R3 + none(0)}, {"base.ndf", "04000000" + repeat(none(0), 4)}}},
-    fails("argument_file_missing", {"nope.arg", "base.kgx", "d1.kgx"}, 2, "\nCannot open: \"nope.arg\"\n"),
+     .in = {{"base.kgx", base},
+            {"d1.kgx", d1},
+            {"d2.kgx", d2},
+            {"d3.kgx", d3},
+            {"opts.ARG", "-n base.kgx\n"},
+            {"list.Arg", "d1.kgx   inner.arg\td2.kgx\r\n"},
+            {"inner.arg", "d3.kgx"},
+            {"empty.arg", ""},
+            {"white.arg", " \n\t \r\n\f\v"},
+            {"junk.kgx", junk},
+            {"flags.kgx", flagged},
+            {"odd.kgx", odd}},
+     .args = {"-c", "empty.arg", "opts.ARG", "white.arg", "list.Arg", "d3.kgx", "junk.kgx",
+              "flags.kgx", "odd.kgx"},
+     .err = same("normal", "d1.kgx") + "\"inner.arg\" is not a KGX file!\n" +
+            same("normal", "d2.kgx") + same("normal", "d3.kgx") +
+            "\"junk.kgx\" is not a KGX file!\n" + "WARNING: Flags differ! : base.kgx flags.kgx\n" +
+            same("vertex", "odd.kgx") + same("normal", "odd.kgx"),
+     .want = {{"base.vdf", "04000000" + R1 + R2 + R3 + none(0)},
+              {"base.ndf", "04000000" + repeat(none(0), 4)}}},
+    fails("argument_file_missing", {"nope.arg", "base.kgx", "d1.kgx"}, 2,
+          "\nCannot open: \"nope.arg\"\n"),
     fails("base_missing", {"nobase", "d1.kgx"}, 232, "\nCannot open: \"nobase\"\n"),
-    {.name = "base_not_a_model", .in = {{"junk.kgx", junk}, {"d1.kgx", d1}, {"d2.kgx", d2}},
-     .args = {"-n", "-t", "junk.kgx", "d1.kgx", "d2.kgx"}, .err = "\"junk.kgx\" is not a KGX file!\n",
+    {.name = "base_not_a_model",
+     .in = {{"junk.kgx", junk}, {"d1.kgx", d1}, {"d2.kgx", d2}},
+     .args = {"-n", "-t", "junk.kgx", "d1.kgx", "d2.kgx"},
+     .err = "\"junk.kgx\" is not a KGX file!\n",
      .want = {{"junk.vdf", "00000000"}, {"junk.ndf", "00000000"}, {"junk.tdf", "00000000"}}},
     // A directory opens as a model and fails its first read (before d1.kgx).
-    {.name = "directory_as_variant", .in = BD1 + Files{{"d1/", ""}}, .args = {"base.kgx", "d1"},
-     .code = 40, .err = "\nFail to read: \"d1\" at 4 bytes\n", .want = {{"base.vdf", "01000000"}}},
+    {.name = "directory_as_variant",
+     .in = BD1 + Files{{"d1/", ""}},
+     .args = {"base.kgx", "d1"},
+     .code = 40,
+     .err = "\nFail to read: \"d1\" at 4 bytes\n",
+     .want = {{"base.vdf", "01000000"}}},
     // The path opens, but taken as text it climbs above the root.
-    {.name = "variant_path_above_the_root", .in = BD1, .args = {"base.kgx", "/../proc/self/cwd/d1.kgx"},
-     .code = 52, .err = "\nBad path name: \"/../proc/self/cwd/d1.kgx\"\n", .want = {{"base.vdf", "01000000"}}},
+    {.name = "variant_path_above_the_root",
+     .in = BD1,
+     .args = {"base.kgx", "/../proc/self/cwd/d1.kgx"},
+     .code = 52,
+     .err = "\nBad path name: \"/../proc/self/cwd/d1.kgx\"\n",
+     .want = {{"base.vdf", "01000000"}}},
 };
 INSTANTIATE_TEST_SUITE_P(Driver, E2e, ::testing::ValuesIn(cases), caseName);
 
@@ -161,25 +203,44 @@ namespace engine {
 // primitive; 104 bytes with the vertices at 40, the primitive at 88.  The
 // variant moves vertex 1 by (+2, 0, -1, 0) and vertex 3 by (0, +5, 0, 0).
 const Model B{{Obj{{{100, 200, 300, 400}, {10, 20, 30, 40}, {-5, -6, -7, -8}, {0, 0, 0, 0}},
-                   {{1, 0, 0, 0}, {0, 1, 0, 0}}, {tp(4, "00001122 00003344 00005566")}, 7}}};
-const Model V = edit(B, [](Model &m) { m.objs[0].verts[1] = {12, 20, 29, 40}, m.objs[0].verts[3] = {0, 5, 0, 0}; });
+                   {{1, 0, 0, 0}, {0, 1, 0, 0}},
+                   {tp(4, "00001122 00003344 00005566")},
+                   7}}};
+const Model V = edit(B, [](Model &m) {
+    m.objs[0].verts[1] = {12, 20, 29, 40}, m.objs[0].verts[3] = {0, 5, 0, 0};
+});
 const std::string base = bytes(B), var = bytes(V);
 const std::string VDF40 = "01000000 00000000 01000000 03000000 0200 0000 ffff 0000"
                           "0000 0000 0000 0000 0000 0500 0000 0000";
 
 // Zero elements inside a run, values wrapping modulo 2^16, a fourth value.
-const Model W{{Obj{{{1, 1, 1, 1}, {1, 1, 1, 1}, {32767, -32768, 0, 0}, {1, 1, 1, 1},
-                    {1, 1, 1, 1}, {1, 1, 1, 1}, {0, 0, 0, 5}, {1, 1, 1, 1}}}}};
-const Model W2 = edit(W, [](Model &m) { m.objs[0].verts[2] = {-32768, 32767, 0, 0}, m.objs[0].verts[6][3] = 6; });
+const Model W{{Obj{{{1, 1, 1, 1},
+                    {1, 1, 1, 1},
+                    {32767, -32768, 0, 0},
+                    {1, 1, 1, 1},
+                    {1, 1, 1, 1},
+                    {1, 1, 1, 1},
+                    {0, 0, 0, 5},
+                    {1, 1, 1, 1}}}}};
+const Model W2 = edit(W, [](Model &m) {
+    m.objs[0].verts[2] = {-32768, 32767, 0, 0}, m.objs[0].verts[6][3] = 6;
+});
 
 // Two objects; t1 changes object 0's normal count, t2 changes object 1.
-const Model T{{Obj{{{1, 1, 1, 1}, {2, 2, 2, 2}}, {{0, 0, 1, 0}}}, Obj{{{3, 3, 3, 3}}, {{0, 1, 0, 0}, {1, 0, 0, 0}}}}};
-const Model T1 = edit(T, [](Model &m) { m.objs[0].verts[1] = {2, 2, 2, 3}, m.objs[0].norms.push_back({}); });
-const Model T2 = edit(T, [](Model &m) { m.objs[1].verts[0] = {4, 3, 3, 3}, m.objs[1].norms[1] = {1, 0, 0, -1}; });
+const Model T{{Obj{{{1, 1, 1, 1}, {2, 2, 2, 2}}, {{0, 0, 1, 0}}},
+               Obj{{{3, 3, 3, 3}}, {{0, 1, 0, 0}, {1, 0, 0, 0}}}}};
+const Model T1 = edit(T, [](Model &m) {
+    m.objs[0].verts[1] = {2, 2, 2, 3}, m.objs[0].norms.push_back({});
+});
+const Model T2 = edit(T, [](Model &m) {
+    m.objs[1].verts[0] = {4, 3, 3, 3}, m.objs[1].norms[1] = {1, 0, 0, -1};
+});
 
 // Three objects, the last without vertices; h1 has two in object 1.
 const Model H{{Obj{{{1, 2, 3, 4}}}, Obj{{{5, 6, 7, 8}}}, Obj{}}};
-const Model H1 = edit(H, [](Model &m) { m.objs[0].verts[0] = {1, 2, 3, 5}, m.objs[1].verts.push_back({}); });
+const Model H1 = edit(H, [](Model &m) {
+    m.objs[0].verts[0] = {1, 2, 3, 5}, m.objs[1].verts.push_back({});
+});
 
 // Objects of primitives only, so that the vertex file holds empty records.
 std::string objects(std::vector<std::vector<Prim>> prims)
@@ -196,8 +257,10 @@ const std::string TWO = objects({TWO_PRIMS});
 Case tex(const std::string &name, std::vector<Prim> b, std::vector<Prim> v, const std::string &tdf,
          const std::string &err = "")
 {
-    return {.name = name, .in = {{"base.kgx", objects({b})}, {"v.kgx", objects({v})}},
-            .args = {"-t", "base.kgx", "v.kgx"}, .err = same("vertex", "v.kgx") + err,
+    return {.name = name,
+            .in = {{"base.kgx", objects({b})}, {"v.kgx", objects({v})}},
+            .args = {"-t", "base.kgx", "v.kgx"},
+            .err = same("vertex", "v.kgx") + err,
             .want = {{"base.vdf", ONE_NONE}, {"base.tdf", tdf}}};
 }
 
@@ -207,31 +270,43 @@ Files claiming(size_t at, uint32_t value, const std::string &variant = var)
 {
     return {{"base.kgx", setWord(base, at, value)}, {"v.kgx", setWord(variant, at, value)}};
 }
-std::string eof(int at) { return "\nUnexpected EOF: \"base.kgx\" at " + std::to_string(at) + " bytes\n"; }
+std::string eof(int at)
+{
+    return "\nUnexpected EOF: \"base.kgx\" at " + std::to_string(at) + " bytes\n";
+}
 const size_t PRIM0 = KGX_TABLE + word(base, kgxEntryAt(0, ENTRY_PRIM_TOP));  // the primitive
-const Words BV = {"base.kgx", "v.kgx"}, NBV = {"-n", "base.kgx", "v.kgx"}, TBV = {"-t", "base.kgx", "v.kgx"};
+const Words BV = {"base.kgx", "v.kgx"}, NBV = {"-n", "base.kgx", "v.kgx"},
+            TBV = {"-t", "base.kgx", "v.kgx"};
 
 const std::vector<Case> cases = {
-    {.name = "zeros_inside_run_wrap_fourth_value", .in = {{"base.kgx", bytes(W)}, {"v.kgx", bytes(W2)}}, .args = BV,
-     .want = {{"base.vdf", "01000000 00000000 02000000 05000000 0100 ffff 0000 0000 0000000000000000"
-                           "0000000000000000 0000000000000000 0000 0000 0000 0100"}}},
-    {.name = "normal_counts_differ", .in = {{"base.kgx", bytes(T)}, {"t1.kgx", bytes(T1)}, {"t2.kgx", bytes(T2)}},
+    {.name = "zeros_inside_run_wrap_fourth_value",
+     .in = {{"base.kgx", bytes(W)}, {"v.kgx", bytes(W2)}},
+     .args = BV,
+     .want = {{"base.vdf",
+               "01000000 00000000 02000000 05000000 0100 ffff 0000 0000 0000000000000000"
+               "0000000000000000 0000000000000000 0000 0000 0000 0100"}}},
+    {.name = "normal_counts_differ",
+     .in = {{"base.kgx", bytes(T)}, {"t1.kgx", bytes(T1)}, {"t2.kgx", bytes(T2)}},
      .args = {"-n", "base.kgx", "t1.kgx", "t2.kgx"},
-     .err = "WARNING!: No. of Normals differ!!  Can't make a normal Kelo file.\n" + same("vertex", "t1.kgx") +
-            same("vertex", "t2.kgx") + same("normal", "t2.kgx"),
-     .want = {{"base.vdf", "04000000 00000000 01000000 01000000 0000 0000 0000 0100" + none(1) + none(0) +
-                               "01000000 00000000 01000000 0100 0000 0000 0000"},
-              {"base.ndf", "02000000" + none(0) + "01000000 01000000 01000000 0000 0000 0000 ffff"}}},
+     .err = "WARNING!: No. of Normals differ!!  Can't make a normal Kelo file.\n" +
+            same("vertex", "t1.kgx") + same("vertex", "t2.kgx") + same("normal", "t2.kgx"),
+     .want = {{"base.vdf", "04000000 00000000 01000000 01000000 0000 0000 0000 0100" + none(1) +
+                               none(0) + "01000000 00000000 01000000 0100 0000 0000 0000"},
+              {"base.ndf",
+               "02000000" + none(0) + "01000000 01000000 01000000 0000 0000 0000 ffff"}}},
     {.name = "vertex_counts_differ_in_object_1",
      .in = {{"base.kgx", bytes(H)}, {"h1.kgx", bytes(H1)}, {"h2.kgx", bytes(H)}},
      .args = {"-t", "base.kgx", "h1.kgx", "h2.kgx"},
      .err = "\n\tERROR!: No. of Vertices differ(\"h1.kgx\")!!\n" + repeat(same("UV", "h1.kgx"), 3) +
             repeat(same("vertex", "h2.kgx"), 3) + repeat(same("UV", "h2.kgx"), 3),
-     .want = {{"base.vdf", "04000000 00000000 00000000 01000000 0000 0000 0000 0100" + none(0) + none(1) + none(2)},
+     .want = {{"base.vdf", "04000000 00000000 00000000 01000000 0000 0000 0000 0100" + none(0) +
+                               none(1) + none(2)},
               {"base.tdf", "06000000" + repeat(none(0) + none(1) + none(2), 2)}}},
     {.name = "verbose_and_dump_lines",
      .in = {{"base.kgx", base},
-            {"v.kgx", bytes(edit(V, [](Model &m) { m.objs[0].prims[0] = tp(4, "00001123 00003344 00005566"); }))}},
+            {"v.kgx",
+             bytes(edit(
+                 V, [](Model &m) { m.objs[0].prims[0] = tp(4, "00001123 00003344 00005566"); }))}},
      .args = {"-V", "-N", "-T", "-Dump", "-c", "base.kgx", "v.kgx"},
      .out = "\nInput files       :   base.kgx       v.kgx\n"
             "File sizes (bytes):        104         104\n"
@@ -251,18 +326,21 @@ const std::vector<Case> cases = {
             "                  :   base.ndf         16 bytes\n"
             "                  :   base.tdf         32 bytes\n",
      .err = "keyblend Version 1.51 Apr  1 1996\n" + same("normal", "v.kgx"),
-     .want = {{"base.vdf", VDF40}, {"base.ndf", ONE_NONE},
-              {"base.tdf", "01000000 00000000 00000000 01000000 0100 0000 0000 0000 0000 0000 0000 0000"}}},
+     .want = {{"base.vdf", VDF40},
+              {"base.ndf", ONE_NONE},
+              {"base.tdf",
+               "01000000 00000000 00000000 01000000 0100 0000 0000 0000 0000 0000 0000 0000"}}},
     // Texture values take packet bytes 3,2, 7,6, 11,10 and, with four corners,
     // 15,14; no other byte counts, nor do untextured primitives (0 and 8),
     // zero elements inside the run.  The run is primitives 2 to 6: 0, 1 and 7
     // differ only where nothing counts.  Differences of bytes do not wrap.
     tex("texture_bytes",
-        {tp(0, P12), tp(4, P16), tp(12, P16 + " 10101010"), tp(4, P16 + " 10101010"), tp(12, P16), tp(8, P12),
-         tp(4, "000000ff 10101010 10101010"), tp(4, P16)},
+        {tp(0, P12), tp(4, P16), tp(12, P16 + " 10101010"), tp(4, P16 + " 10101010"), tp(12, P16),
+         tp(8, P12), tp(4, "000000ff 10101010 10101010"), tp(4, P16)},
         {tp(0, "ffffffff ffffffff ffffffff"), tp(4, "11111010 11111010 11111010 10101111"),
-         tp(12, "11121314 15161718 191a1b1c 1d1e1f20 ffffffff"), tp(4, "11121314 15161718 191a1b1c 1d1e1f20 ffffffff"),
-         tp(12, P12 + " 10101015"), tp(8, "ffffffff ffffffff ffffffff"), tp(4, "0000ff00 10101010 10101010"),
+         tp(12, "11121314 15161718 191a1b1c 1d1e1f20 ffffffff"),
+         tp(4, "11121314 15161718 191a1b1c 1d1e1f20 ffffffff"), tp(12, P12 + " 10101015"),
+         tp(8, "ffffffff ffffffff ffffffff"), tp(4, "0000ff00 10101010 10101010"),
          tp(4, "11111010 11111010 11111010 10101111")},
         "01000000 00000000 02000000 05000000"
         "0400 0300 0800 0700 0c00 0b00 1000 0f00 0400 0300 0800 0700 0c00 0b00 0000 0000"
@@ -277,13 +355,16 @@ const std::vector<Case> cases = {
     // The record begun for v is taken back and the file cut short, so w's
     // shorter record leaves nothing of it behind.
     {.name = "header_differs_inside_run",
-     .in = {{"base.kgx", TWO}, {"w.kgx", TWO}, {"v.kgx", objects({{tp(4, PLUS1), tp(4, P12, 0x10000)}})}},
+     .in = {{"base.kgx", TWO},
+            {"w.kgx", TWO},
+            {"v.kgx", objects({{tp(4, PLUS1), tp(4, P12, 0x10000)}})}},
      .args = {"-t", "base.kgx", "v.kgx", "w.kgx"},
-     .err = same("vertex", "v.kgx") + "\n\tERROR!: Primitive types differ(\"v.kgx\")!!\n" + same("vertex", "w.kgx") +
-            same("UV", "w.kgx"),
+     .err = same("vertex", "v.kgx") + "\n\tERROR!: Primitive types differ(\"v.kgx\")!!\n" +
+            same("vertex", "w.kgx") + same("UV", "w.kgx"),
      .want = {{"base.vdf", "02000000" + none(0) + none(0)}, {"base.tdf", ONE_NONE}}},
     {.name = "primitive_counts_differ_in_object_1",
-     .in = {{"base.kgx", objects({{tp(4, P12)}, {tp(4, P12)}})}, {"v.kgx", objects({{tp(4, P12)}, TWO_PRIMS})}},
+     .in = {{"base.kgx", objects({{tp(4, P12)}, {tp(4, P12)}})},
+            {"v.kgx", objects({{tp(4, P12)}, TWO_PRIMS})}},
      .args = TBV,
      .err = same("vertex", "v.kgx") + same("vertex", "v.kgx") + same("UV", "v.kgx") +
             "\n\tERROR!: No. of Primitives differ(\"v.kgx\")!!\n",
@@ -291,20 +372,43 @@ const std::vector<Case> cases = {
 
     // Counts and tops near 2^32 end the run at once where a read or seek
     // fails; outputs stay as written.  Tops add to the table modulo 2^32.
-    {.name = "vertex_top_near_2_to_32", .in = claiming(kgxEntryAt(0, ENTRY_VERT_TOP), 0xFFFFFFF0), .args = BV,
-     .code = 32, .err = "\nSeek error \"base.kgx\" at -4 bytes", .want = {{"base.vdf", "01000000"}}},
-    {.name = "normal_top_wraps_into_the_header", .in = claiming(kgxEntryAt(0, ENTRY_NORM_TOP), 0xFFFFFFFF),
-     .args = NBV, .err = same("normal", "v.kgx"), .want = {{"base.vdf", VDF40}, {"base.ndf", ONE_NONE}}},
+    {.name = "vertex_top_near_2_to_32",
+     .in = claiming(kgxEntryAt(0, ENTRY_VERT_TOP), 0xFFFFFFF0),
+     .args = BV,
+     .code = 32,
+     .err = "\nSeek error \"base.kgx\" at -4 bytes",
+     .want = {{"base.vdf", "01000000"}}},
+    {.name = "normal_top_wraps_into_the_header",
+     .in = claiming(kgxEntryAt(0, ENTRY_NORM_TOP), 0xFFFFFFFF),
+     .args = NBV,
+     .err = same("normal", "v.kgx"),
+     .want = {{"base.vdf", VDF40}, {"base.ndf", ONE_NONE}}},
     // Object 1's entry is read from the vertex data: vertex top 200 << 16 | 100.
-    {.name = "object_count_2_to_32", .in = claiming(KGX_COUNT_AT, 0xFFFFFFFF, base), .args = BV, .code = 45,
-     .err = same("vertex", "v.kgx") + eof(13107312), .want = {{"base.vdf", ONE_NONE}}},
+    {.name = "object_count_2_to_32",
+     .in = claiming(KGX_COUNT_AT, 0xFFFFFFFF, base),
+     .args = BV,
+     .code = 45,
+     .err = same("vertex", "v.kgx") + eof(13107312),
+     .want = {{"base.vdf", ONE_NONE}}},
     // The run's length stays the placeholder 0: the run never ends.
-    {.name = "vertex_count_2_to_32", .in = claiming(kgxEntryAt(0, ENTRY_N_VERT), 0xFFFFFFFF), .args = BV, .code = 45,
-     .err = eof(104), .want = {{"base.vdf", hex(setWord(unhex(VDF40), 12, 0))}}},
-    {.name = "primitive_count_2_to_32", .in = claiming(kgxEntryAt(0, ENTRY_N_PRIM), 0xFFFFFFFF), .args = TBV,
-     .code = 41, .err = eof(108), .want = {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}},
-    {.name = "packet_of_255_words", .in = claiming(PRIM0, primHeader(MODE_TEXTURED, PACKET_WORDS_MAX)), .args = TBV,
-     .code = 43, .err = eof(92), .want = {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}},
+    {.name = "vertex_count_2_to_32",
+     .in = claiming(kgxEntryAt(0, ENTRY_N_VERT), 0xFFFFFFFF),
+     .args = BV,
+     .code = 45,
+     .err = eof(104),
+     .want = {{"base.vdf", hex(setWord(unhex(VDF40), 12, 0))}}},
+    {.name = "primitive_count_2_to_32",
+     .in = claiming(kgxEntryAt(0, ENTRY_N_PRIM), 0xFFFFFFFF),
+     .args = TBV,
+     .code = 41,
+     .err = eof(108),
+     .want = {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}},
+    {.name = "packet_of_255_words",
+     .in = claiming(PRIM0, primHeader(MODE_TEXTURED, PACKET_WORDS_MAX)),
+     .args = TBV,
+     .code = 43,
+     .err = eof(92),
+     .want = {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}},
 };
 INSTANTIATE_TEST_SUITE_P(Engine, E2e, ::testing::ValuesIn(cases), caseName);
 
@@ -317,9 +421,12 @@ namespace hostile {
 Case guard(const std::string &name, const Files &links, Words args, const std::string &output,
            const std::string &input, bool toBe = false)
 {
-    const char *why = toBe ? "\" would be read back as variant \"" : "\" is the same file as input \"";
-    return {name, {{"b.kgx", base}, {"v.kgx", d1}, {"l.arg", "b.kgx v.kgx\n"}, {"sub/", ""}}, args, 3, "",
-            "\nOutput \"" + output + why + input + "\": nothing written\n", {}, links};
+    const char *why =
+        toBe ? "\" would be read back as variant \"" : "\" is the same file as input \"";
+    return {name, {{"b.kgx", base}, {"v.kgx", d1}, {"l.arg", "b.kgx v.kgx\n"}, {"sub/", ""}},
+            args, 3,
+            "",   "\nOutput \"" + output + why + input + "\": nothing written\n",
+            {},   links};
 }
 
 const std::string big(1 << 20, 'x'), c251(251, 'c'), nested = repeat("d/", 400), o5000(5000, 'o');
@@ -339,54 +446,77 @@ Model wide(int16_t bump)
 // entries but the first (every third entry a missing model).
 Case argumentFiles()
 {
-    Case c{.name = "forty_argument_files", .in = BD1, .want = {{"base.vdf", count(19501) + repeat(R1, 19501)}}};
+    Case c{.name = "forty_argument_files",
+           .in = BD1,
+           .want = {{"base.vdf", count(19501) + repeat(R1, 19501)}}};
     for (int i = 0; i < 40; i++)
-        c.in[c.args.emplace_back(std::to_string(i) + ".arg")] = i ? repeat(" d1 d1\tmissing\n", 250) : "base d1";
+        c.in[c.args.emplace_back(std::to_string(i) + ".arg")] =
+            i ? repeat(" d1 d1\tmissing\n", 250) : "base d1";
     return c;
 }
 
 const std::vector<Case> cases = {
     // Links to the base of either kind, outputs of each kind, names by the
     // fallback, other spellings and argument files are all caught.
-    guard("output_is_hard_link_to_base", {{"b.vdf", "=b.kgx"}}, {"b.kgx", "v.kgx"}, "b.vdf", "b.kgx"),
+    guard("output_is_hard_link_to_base", {{"b.vdf", "=b.kgx"}}, {"b.kgx", "v.kgx"}, "b.vdf",
+          "b.kgx"),
     guard("normal_output_is_variant", {{"b.ndf", "=v.kgx"}}, {"-n", "b", "v"}, "b.ndf", "v.kgx"),
-    guard("texture_output_is_variant", {{"b.tdf", "v.kgx"}}, {"-t", "b", "v.kgx"}, "b.tdf", "v.kgx"),
-    guard("o_spells_base_otherwise", {{"sub/b.vdf", "../b.kgx"}}, {"-o", "./sub/../sub/b.x", "b", "v"},
-          "./sub/../sub/b.vdf", "b.kgx"),
+    guard("texture_output_is_variant", {{"b.tdf", "v.kgx"}}, {"-t", "b", "v.kgx"}, "b.tdf",
+          "v.kgx"),
+    guard("o_spells_base_otherwise", {{"sub/b.vdf", "../b.kgx"}},
+          {"-o", "./sub/../sub/b.x", "b", "v"}, "./sub/../sub/b.vdf", "b.kgx"),
     guard("output_is_argument_file", {{"b.vdf", "l.arg"}}, {"l.arg"}, "b.vdf", "l.arg"),
     // A variant named like an output that does not exist yet would be
     // opened after the output is made and read back as a model.
     guard("variant_is_output_to_be", {}, {"b", "v", "b.vdf"}, "b.vdf", "b.vdf", true),
-    guard("variant_is_output_to_be_other_spelling", {}, {"-n", "b", "v", "sub/../b.ndf"}, "b.ndf", "sub/../b.ndf",
-          true),
+    guard("variant_is_output_to_be_other_spelling", {}, {"-n", "b", "v", "sub/../b.ndf"}, "b.ndf",
+          "sub/../b.ndf", true),
 
     // 4000-character paths, 400 levels, 255-character names (by the fallback)
     // work; longer ones fail, and relative names in a 255-character directory.
     // Megabyte tokens (too long to open: skipped) in an argument file.
     {.name = "long_paths_and_megabyte_tokens",
-     .in = {{deep + c251 + ".kgx", base}, {nested + "d1.kgx", d1},
+     .in = {{deep + c251 + ".kgx", base},
+            {nested + "d1.kgx", d1},
             {"l.arg", "-n " + deep + c251 + " " + big + "/v " + nested + "d1\n" + big + ".kgx"}},
-     .args = {"l.arg"}, .err = same("normal", nested + "d1.kgx", deep + c251 + ".kgx"),
+     .args = {"l.arg"},
+     .err = same("normal", nested + "d1.kgx", deep + c251 + ".kgx"),
      .want = {{c251 + ".vdf", ONE_R1}, {c251 + ".ndf", ONE_NONE}}},
-    fails("o_longer_than_a_path", {"-o", o5000, "base", "d1"}, 30, "\nCannot open: \"" + o5000 + ".vdf\"\n"),
-    {.name = "long_working_directory", .in = BD1 + Files{{cwd, ""}}, .args = {"../../../base", "../../../d1"},
-     .code = 51, .err = "\nCannot getcwd: \"../../../base.kgx\"\n", .shell = "cd " + cwd + ";"},
+    fails("o_longer_than_a_path", {"-o", o5000, "base", "d1"}, 30,
+          "\nCannot open: \"" + o5000 + ".vdf\"\n"),
+    {.name = "long_working_directory",
+     .in = BD1 + Files{{cwd, ""}},
+     .args = {"../../../base", "../../../d1"},
+     .code = 51,
+     .err = "\nCannot getcwd: \"../../../base.kgx\"\n",
+     .shell = "cd " + cwd + ";"},
     argumentFiles(),
 
     // A write lost anywhere ends the run with 4 and its report.  A regular
     // output that lost a write is cut to 0 bytes; the others stay whole.
-    {.name = "file_size_limit_and_full_device", .in = {{"base.kgx", bytes(wide(0))}, {"d1.kgx", bytes(wide(2))}},
-     .args = {"-n", "-t", "base", "d1", "d1", "d1", "d1"}, .code = 4,
+    {.name = "file_size_limit_and_full_device",
+     .in = {{"base.kgx", bytes(wide(0))}, {"d1.kgx", bytes(wide(2))}},
+     .args = {"-n", "-t", "base", "d1", "d1", "d1", "d1"},
+     .code = 4,
      .err = repeat(same("normal", "d1.kgx") + same("UV", "d1.kgx"), 4) +
-            "\nFail to write: \"base.vdf\": incomplete, cut to 0 bytes\n\nFail to write: \"base.ndf\": incomplete\n",
-     .want = {{"base.vdf", ""}, {"base.tdf", count(4) + repeat(none(0), 4)}}, .links = {{"base.ndf", "/dev/full"}},
+            "\nFail to write: \"base.vdf\": incomplete, cut to 0 bytes\n\nFail to write: "
+            "\"base.ndf\": incomplete\n",
+     .want = {{"base.vdf", ""}, {"base.tdf", count(4) + repeat(none(0), 4)}},
+     .links = {{"base.ndf", "/dev/full"}},
      .shell = "trap '' XFSZ; ulimit -f 8;"},
-    {.name = "standard_output_full", .in = BD1, .args = {"-v", "base", "d1"}, .code = 4,
-     .err = "keyblend Version 1.51 Apr  1 1996\n\nFail to write: standard output\n", .want = {{"base.vdf", ONE_R1}},
+    {.name = "standard_output_full",
+     .in = BD1,
+     .args = {"-v", "base", "d1"},
+     .code = 4,
+     .err = "keyblend Version 1.51 Apr  1 1996\n\nFail to write: standard output\n",
+     .want = {{"base.vdf", ONE_R1}},
      .shell = "exec >/dev/full;"},
     // Started with its standard streams closed, no message lands in an output.
-    {.name = "closed_standard_streams", .in = BD1, .args = {"-v", "-n", "base", "d1"},
-     .want = {{"base.vdf", ONE_R1}, {"base.ndf", ONE_NONE}}, .shell = "exec <&- >&- 2>&-;"},
+    {.name = "closed_standard_streams",
+     .in = BD1,
+     .args = {"-v", "-n", "base", "d1"},
+     .want = {{"base.vdf", ONE_R1}, {"base.ndf", ONE_NONE}},
+     .shell = "exec <&- >&- 2>&-;"},
 };
 INSTANTIATE_TEST_SUITE_P(Hostile, E2e, ::testing::ValuesIn(cases), caseName);
 
@@ -410,12 +540,14 @@ TEST(AllocationFailure, ReportsCountEveryRequest)
     int requests = 0, releases = 0, total = 0;
     auto request = [&](int code, const std::string &label, int size) {
         char line[200];
-        snprintf(line, sizeof line, "%d Alloc Error: \"%s\" %d x %d(+%d-%d:sum=%d)", code, label.c_str(),
-                 code == 11 ? 1 : size, code == 11 ? size : 1, ++requests, releases, total += size);
+        snprintf(line, sizeof line, "%d Alloc Error: \"%s\" %d x %d(+%d-%d:sum=%d)", code,
+                 label.c_str(), code == 11 ? 1 : size, code == 11 ? size : 1, ++requests, releases,
+                 total += size);
         want.push_back(line);
     };
     auto open = [&](const std::string &name) {
-        request(11, "fileOpen", 20), request(13, name, (int)name.size() + 1), request(12, name, 255);
+        request(11, "fileOpen", 20), request(13, name, (int)name.size() + 1),
+            request(12, name, 255);
     };
     auto missing = [&] { request(11, "fileOpen", 20), releases++; };
     request(13, "arg", 4), open("l.arg");
@@ -434,7 +566,8 @@ TEST(AllocationFailure, ReportsCountEveryRequest)
             break;
         size_t at = r.err.find("\nAlloc Error: ");
         if (at != std::string::npos) {
-            got.push_back(std::to_string(r.code) + " " + r.err.substr(at + 1, r.err.find('\n', at + 1) - at - 1));
+            got.push_back(std::to_string(r.code) + " " +
+                          r.err.substr(at + 1, r.err.find('\n', at + 1) - at - 1));
         } else if (got.size() < want.size()) {  // (a coverage build's exit handler may fail later)
             EXPECT_TRUE(r.code == 0 || r.code == 30 || r.code == 232) << n << ": " << r.code;
         }
@@ -448,7 +581,8 @@ TEST(AllocationFailure, ReportsCountEveryRequest)
 TEST(FileMatchOpen, CandidateInTheFixedBuffer)
 {
     Scratch s;
-    const std::string name = (s / std::string(250 - s.dir.string().size(), 'a')).string() + ".gx";  // 254
+    const std::string name =
+        (s / std::string(250 - s.dir.string().size(), 'a')).string() + ".gx";  // 254
     spit(name.substr(0, 252) + "kgx", base);
     const int32_t before = allocCount;
     FileHandle *fh = fileMatchOpen(name.c_str(), kgxs, "r");
@@ -466,8 +600,10 @@ TEST(ReadFailure, EndsTheRunWithItsCode)
     const std::string report = "\nFail to read: \"" + s.dir.string() + "\" at 0 bytes\n";
     unsigned char b[1];
     int16_t v[1];
-    EXPECT_EXIT(getByteArray(b, 1, fileOpen(s.dir.c_str(), "r")), testing::ExitedWithCode(42), testing::Eq(report));
-    EXPECT_EXIT(get2ByteArray(v, 1, fileOpen(s.dir.c_str(), "r")), testing::ExitedWithCode(44), testing::Eq(report));
+    EXPECT_EXIT(getByteArray(b, 1, fileOpen(s.dir.c_str(), "r")), testing::ExitedWithCode(42),
+                testing::Eq(report));
+    EXPECT_EXIT(get2ByteArray(v, 1, fileOpen(s.dir.c_str(), "r")), testing::ExitedWithCode(44),
+                testing::Eq(report));
 }
 
 }  // namespace

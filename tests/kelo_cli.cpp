@@ -21,8 +21,9 @@ struct Files : Scratch {
     Files()
     {
         spit(dir / "base.kgx", smallBase);
-        spit(dir / "t.vdf", unhex("01000000 00000000 01000000 03000000 0200 0000 ffff 0000 0000 0000 0000 0000"
-                                  " 0000 0500 0000 0000"));
+        spit(dir / "t.vdf",
+             unhex("01000000 00000000 01000000 03000000 0200 0000 ffff 0000 0000 0000 0000 0000"
+                   " 0000 0500 0000 0000"));
         spit(dir / "t.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
     }
 };
@@ -39,14 +40,18 @@ TEST(KeloCommandLine, CodesAndMessages)
     for (uint32_t w : {ENTRY_VERT_TOP, ENTRY_N_VERT})
         shared = setWord(shared, kgxEntryAt(1, w), word(shared, kgxEntryAt(0, w)));
     const std::pair<const char *, std::string> files[] = {
-        {"short.kgx", smallBase.substr(0, KGX_COUNT_AT)}, {"b42.kgx", setWord(smallBase, 0, 0x42)},
-        {"t9.kgx", setWord(smallBase, KGX_COUNT_AT, 9)}, {"shared.kgx", shared},
+        {"short.kgx", smallBase.substr(0, KGX_COUNT_AT)},
+        {"b42.kgx", setWord(smallBase, 0, 0x42)},
+        {"t9.kgx", setWord(smallBase, KGX_COUNT_AT, 9)},
+        {"shared.kgx", shared},
         {"v200.kgx", setWord(smallBase, kgxEntryAt(0, ENTRY_N_VERT), 200)},
         {"cut.kgx", smallBase.substr(0, smallBase.size() - 1)},
         // One untextured primitive of one word, scale 0.
         {"odd.kgx", bytes({{Obj{{{1, 2, 3, 0}}, {}, {prim(0, std::string(4, 0))}, 0}}})},
-        {"two.vdf", unhex("02000000" + rec0 + rec0)}, {"empty.vdf", ""},
-        {"promise.vdf", unhex("03000000" + rec0 + rec0)}, {"extra.vdf", unhex("01000000" + rec0 + rec0)},
+        {"two.vdf", unhex("02000000" + rec0 + rec0)},
+        {"empty.vdf", ""},
+        {"promise.vdf", unhex("03000000" + rec0 + rec0)},
+        {"extra.vdf", unhex("01000000" + rec0 + rec0)},
         {"head.vdf", unhex("02000000" + rec0 + "000000000000")},
         {"run.vdf", unhex("01000000 00000000 00000000 05000000 0100 0200 0300 0400")},
         {"obj1.vdf", unhex("01000000 01000000 00000000 00000000")},
@@ -55,7 +60,8 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"prim.tdf", unhex("01000000 00000000 02000000 00000000")},
         {"many.vdf", unhex("0c000000" + repeat("01000000 00000000 00000000", 12))},
         // A texture value for byte 7 of a one-word packet.
-        {"short.tdf", unhex("01000000 00000000 00000000 01000000 0000 0000 0100 0000 0000 0000 0000 0000")},
+        {"short.tdf",
+         unhex("01000000 00000000 00000000 01000000 0000 0000 0100 0000 0000 0000 0000 0000")},
         // Two variant groups of one vertex and one normal, to blend with weights 0.5 and 0.25.
         {"blend.kgx", bytes({{Obj{{{10, 20, 30, -10}}, {{32000, -32000, 0, 0}}}}})},
         {"v.vdf", unhex("02000000 00000000 00000000 01000000 0400 fcff 0300 0100"
@@ -70,42 +76,53 @@ TEST(KeloCommandLine, CodesAndMessages)
         spit(dir / name, content);
     std::string many;  // ten problems listed, the rest counted
     for (int i = 0; i < 10; i++)
-        many += format("kelo: many.vdf: offset %d: record %d: object 1 is outside the base's 1 objects\n", 4 + 12 * i, i);
+        many += format(
+            "kelo: many.vdf: offset %d: record %d: object 1 is outside the base's 1 objects\n",
+            4 + 12 * i, i);
     struct {
         std::string args;
         int code;
         std::string text;
     } cases[] = {
-        {"dump t.vdf", 0, "t.vdf: vdf, 1 records, 1 variant groups\n"
-                          "record 0 at offset 4: group 0, object 0, first 1, count 3\n"
-                          "        1:      2      0     -1      0\n"
-                          "        2:      0      0      0      0\n"
-                          "        3:      0      5      0      0\n"},
-        {"dump --summary t.vdf", 0, "t.vdf: vdf, 1 records, 1 variant groups\n"
-                                    "group  object   first   count  largest\n"
-                                    "    0       0       1       3        5\n"},
+        {"dump t.vdf", 0,
+         "t.vdf: vdf, 1 records, 1 variant groups\n"
+         "record 0 at offset 4: group 0, object 0, first 1, count 3\n"
+         "        1:      2      0     -1      0\n"
+         "        2:      0      0      0      0\n"
+         "        3:      0      5      0      0\n"},
+        {"dump --summary t.vdf", 0,
+         "t.vdf: vdf, 1 records, 1 variant groups\n"
+         "group  object   first   count  largest\n"
+         "    0       0       1       3        5\n"},
         {"dump --json t.vdf", 0,
          "{\"file\": \"t.vdf\", \"kind\": \"vdf\", \"count\": 1, \"groups\": 1, \"records\": [\n"
-         "  {\"offset\": 4, \"group\": 0, \"object\": 0, \"first\": 1, \"count\": 3, \"largest\": 5, "
+         "  {\"offset\": 4, \"group\": 0, \"object\": 0, \"first\": 1, \"count\": 3, \"largest\": "
+         "5, "
          "\"elements\": [[2, 0, -1, 0], [0, 0, 0, 0], [0, 5, 0, 0]]}\n]}\n"},
         // As a texture file the same 24 bytes make one and a half elements.
         {"dump --kind tdf t.vdf", 2,
          "kelo: t.vdf: offset 4: record 0: a run of 3 tdf elements needs 48 bytes, 24 remain\n"},
         {"check base.kgx two.vdf", 0, ""},
-        {"check -v base.kgx two.vdf", 0, "two.vdf: 2 vdf records in 2 variant groups fit base.kgx (1 objects)\n"},
-        {"check base.kgx empty.vdf promise.vdf extra.vdf head.vdf run.vdf obj1.vdf vert.vdf norm.ndf prim.tdf",
-         2, "kelo: empty.vdf: offset 0: only 0 bytes, no room for the record count\n"
-            "kelo: promise.vdf: offset 44: the count at offset 0 promises 3 records, the file ends after 2\n"
-            "kelo: extra.vdf: offset 24: the count at offset 0 says 1 records, but 2 follow\n"
-            "kelo: head.vdf: offset 24: record 1: 6 bytes left, too few for a record head\n"
-            "kelo: run.vdf: offset 4: record 0: a run of 5 vdf elements needs 40 bytes, 8 remain\n"
-            "kelo: obj1.vdf: offset 4: record 0: object 1 is outside the base's 1 objects\n"
-            "kelo: vert.vdf: offset 8: record 0: vertices 3 to 4 are outside object 0's 4 vertices\n"
-            "kelo: norm.ndf: offset 8: record 0: normals 2 to 2 are outside object 0's 2 normals\n"
-            "kelo: prim.tdf: offset 8: record 0: an empty run at primitive 2 is outside object 0's 1 primitives\n"
-            "kelo: base.kgx: 9 of 9 difference files are malformed or do not fit\n"},
-        {"check base.kgx many.vdf", 2, many + "kelo: many.vdf: 2 more problems\n"
-                                             "kelo: base.kgx: 1 of 1 difference files are malformed or do not fit\n"},
+        {"check -v base.kgx two.vdf", 0,
+         "two.vdf: 2 vdf records in 2 variant groups fit base.kgx (1 objects)\n"},
+        {"check base.kgx empty.vdf promise.vdf extra.vdf head.vdf run.vdf obj1.vdf vert.vdf "
+         "norm.ndf prim.tdf",
+         2,
+         "kelo: empty.vdf: offset 0: only 0 bytes, no room for the record count\n"
+         "kelo: promise.vdf: offset 44: the count at offset 0 promises 3 records, the file ends "
+         "after 2\n"
+         "kelo: extra.vdf: offset 24: the count at offset 0 says 1 records, but 2 follow\n"
+         "kelo: head.vdf: offset 24: record 1: 6 bytes left, too few for a record head\n"
+         "kelo: run.vdf: offset 4: record 0: a run of 5 vdf elements needs 40 bytes, 8 remain\n"
+         "kelo: obj1.vdf: offset 4: record 0: object 1 is outside the base's 1 objects\n"
+         "kelo: vert.vdf: offset 8: record 0: vertices 3 to 4 are outside object 0's 4 vertices\n"
+         "kelo: norm.ndf: offset 8: record 0: normals 2 to 2 are outside object 0's 2 normals\n"
+         "kelo: prim.tdf: offset 8: record 0: an empty run at primitive 2 is outside object 0's 1 "
+         "primitives\n"
+         "kelo: base.kgx: 9 of 9 difference files are malformed or do not fit\n"},
+        {"check base.kgx many.vdf", 2,
+         many + "kelo: many.vdf: 2 more problems\n"
+                "kelo: base.kgx: 1 of 1 difference files are malformed or do not fit\n"},
         {"apply odd.kgx --variant 0 --tdf short.tdf -o o.kgx", 2,
          "kelo: short.tdf: offset 4: record 0: primitive 0 has no packet byte 7\n"},
         {"check --kind ndf base.kgx t.vdf", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
@@ -113,15 +130,18 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"check b42.kgx two.vdf", 3, "kelo: b42.kgx: offset 0: first byte is 0x42"},
         {"check t9.kgx two.vdf", 3, "kelo: t9.kgx: offset 8: the table of 9 objects"},
         {"check v200.kgx two.vdf", 3, "kelo: v200.kgx: offset 12: object 0: 200 vertices"},
-        {"check cut.kgx two.vdf", 3, "kelo: cut.kgx: offset 88: object 0: the packet of primitive 0"},
+        {"check cut.kgx two.vdf", 3,
+         "kelo: cut.kgx: offset 88: object 0: the packet of primitive 0"},
         {"check missing.kgx two.vdf", 30, "kelo: missing.kgx: cannot open\n"},
         {"", 1, "usage: kelo COMMAND"},
         {"--version", 0, "kelo 1.0\n"},
         {"frobnicate", 1, "kelo: 'frobnicate' is not a command\n\nusage: kelo COMMAND"},
-        {"apply --help", 0, "usage: kelo apply BASE.kgx --variant K [--vdf F] [--ndf F] [--tdf F] "
-                            "-o OUT.kgx\n\nwrite the model"},
-        {"apply base.kgx --vdf t.vdf -o o.kgx", 1, "kelo apply: --variant is required\n"
-                                                   "usage: kelo apply BASE.kgx --variant K"},
+        {"apply --help", 0,
+         "usage: kelo apply BASE.kgx --variant K [--vdf F] [--ndf F] [--tdf F] "
+         "-o OUT.kgx\n\nwrite the model"},
+        {"apply base.kgx --vdf t.vdf -o o.kgx", 1,
+         "kelo apply: --variant is required\n"
+         "usage: kelo apply BASE.kgx --variant K"},
         {"dump t.bin", 1, "kelo dump: cannot tell the kind of t.bin; use --kind\n"},
         {"dump t.vdf --kind", 1, "kelo dump: --kind needs a value\n"},
         {"dump t.vdf --frob", 1, "kelo dump: unknown option --frob\n"},
@@ -129,23 +149,32 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"check base.kgx", 1, "kelo check: needs BASE.kgx FILE...\n"},
         {"import t.obj --fit --scale 2 -o o.kgx", 1,
          "kelo import: give at most one of --scale, --fit and --like\nusage: kelo import "},
-        {"import t.obj --scale -2 -o o.kgx", 1, "kelo import: --scale takes a positive number, not \"-2\"\n"},
-        {"apply base.kgx --variant -1 --vdf t.vdf -o o.kgx", 1, "kelo apply: variant -1 is not a number from 0 on\n"},
-        {"apply base.kgx --variant 0 -o o.kgx", 1, "kelo apply: name at least one of --vdf, --ndf, --tdf\n"},
-        {"apply base.kgx --variant 1 --vdf t.vdf -o o.kgx", 4, "kelo: t.vdf: has 1 variant groups; there is no variant 1\n"},
-        {"apply base.kgx --variant 0 --ndf t.vdf -o o.kgx", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
+        {"import t.obj --scale -2 -o o.kgx", 1,
+         "kelo import: --scale takes a positive number, not \"-2\"\n"},
+        {"apply base.kgx --variant -1 --vdf t.vdf -o o.kgx", 1,
+         "kelo apply: variant -1 is not a number from 0 on\n"},
+        {"apply base.kgx --variant 0 -o o.kgx", 1,
+         "kelo apply: name at least one of --vdf, --ndf, --tdf\n"},
+        {"apply base.kgx --variant 1 --vdf t.vdf -o o.kgx", 4,
+         "kelo: t.vdf: has 1 variant groups; there is no variant 1\n"},
+        {"apply base.kgx --variant 0 --ndf t.vdf -o o.kgx", 2,
+         "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
         {"apply shared.kgx --variant 0 --vdf x.vdf -o o.kgx", 2,
-         "kelo: x.vdf: offset 24: record 1: vertex 1 of object 1 shares model offset 76 with an earlier "
+         "kelo: x.vdf: offset 24: record 1: vertex 1 of object 1 shares model offset 76 with an "
+         "earlier "
          "record, which changes it by 5, not 6\n"},
         {"blend blend.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx", 0, ""},
-        {"blend base.kgx --vdf t.vdf 1 2 -o o.kgx", 4, "kelo: t.vdf: has 1 variant groups, but 2 weights are given\n"},
+        {"blend base.kgx --vdf t.vdf 1 2 -o o.kgx", 4,
+         "kelo: t.vdf: has 1 variant groups, but 2 weights are given\n"},
         {"blend base.kgx --vdf t.vdf 1 x -o o.kgx", 1, "kelo blend: x is not a weight\n"},
         // 1e308 x 5 is no finite number: refused before anything is read.
         {"blend base.kgx --vdf t.vdf 1e308 -o o.kgx", 1, "kelo blend: the weights are too large"},
-        {"svg base.kgx --view under -o o.kgx", 1, "kelo svg: --view takes front, top or side, not \"under\"\n"},
+        {"svg base.kgx --view under -o o.kgx", 1,
+         "kelo svg: --view takes front, top or side, not \"under\"\n"},
         {"svg base.kgx --variant 0 -o o.kgx", 1, "kelo svg: --variant needs --vdf\n"},
         {"export odd.kgx -o o.kgx", 3,
-         "kelo: odd.kgx: offset 48: object 0 primitive 0: its packet is not two words per corner\n"},
+         "kelo: odd.kgx: offset 48: object 0 primitive 0: its packet is not two words per "
+         "corner\n"},
     };
     for (const auto &c : cases) {
         Result r = sh(dir.dir, KELO + " " + c.args);
@@ -159,7 +188,8 @@ TEST(KeloCommandLine, CodesAndMessages)
     // 10 + 2 + 0.5 = 12.5 -> 13; 20 - 2 = 18; 30 + 1.5 - 0.75 = 30.75 -> 31;
     // -10 + round(0.5) = -9, where rounding the position would give -10.
     // 32000 + 2000 clamps to 32767, -32000 - 2000 to -32768; 0.5 -> 1; -0.5 -> -1.
-    EXPECT_EQ(hex(slurp(dir / "b.kgx")), hex(bytes({{Obj{{{13, 18, 31, -9}}, {{32767, -32768, 1, -1}}}}})));
+    EXPECT_EQ(hex(slurp(dir / "b.kgx")),
+              hex(bytes({{Obj{{{13, 18, 31, -9}}, {{32767, -32768, 1, -1}}}}})));
 }
 
 static long count(std::string_view text, std::string_view part)
@@ -180,18 +210,23 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
     spit(dir / vdf, unhex("01000000 00000000 00000000 03000000 1e00 2800 0000 0000"
                           " 0000 0000 0000 0500  0000 0000 3c00 0000"));
     for (auto [view, lines, rings] : {std::tuple{"front", 1, 1}, {"top", 2, 0}, {"side", 2, 0}}) {
-        Result r = run(dir.dir, {KELO, "svg", base, "--vdf", vdf, "--variant", "0", "--view", view, "-o", "p.svg"});
+        Result r = run(dir.dir, {KELO, "svg", base, "--vdf", vdf, "--variant", "0", "--view", view,
+                                 "-o", "p.svg"});
         ASSERT_EQ(r.code, 0) << r.err;
         std::string svg = slurp(dir / "p.svg");
         EXPECT_EQ(count(svg, "<line "), lines) << view;
         EXPECT_EQ(count(svg, "fill=\"none\""), rings) << view;
         EXPECT_EQ(count(svg, "r=\"2\"/>"), 3) << view;
-        EXPECT_EQ(count(svg, "a\xEF\xBF\xBD&lt;&amp;\xEF\xBF\xBD.vdf: 2 vertices moved, largest move 60.0"), 1);
+        EXPECT_EQ(
+            count(svg,
+                  "a\xEF\xBF\xBD&lt;&amp;\xEF\xBF\xBD.vdf: 2 vertices moved, largest move 60.0"),
+            1);
         EXPECT_EQ(count(svg, "b\xEF\xBF\xBD(.kgx</text>"), 1);
         EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
     }
     const std::string json = "{\"file\": \"a\xEF\xBF\xBD<&\\u0001.vdf\", ";
-    EXPECT_EQ(run(dir.dir, {KELO, "dump", "--json", "--summary", vdf}).out.substr(0, json.size()), json);
+    EXPECT_EQ(run(dir.dir, {KELO, "dump", "--json", "--summary", vdf}).out.substr(0, json.size()),
+              json);
 }
 
 // Every output and standard output: a write that fails ends with 7, never 0.
@@ -200,8 +235,9 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
 TEST(KeloFailedWrites, FullDeviceAndClosedStreams)
 {
     Files f;
-    for (const char *w : {"import t.obj -o", "export base.kgx -o", "apply base.kgx --variant 0 --vdf t.vdf -o",
-                          "blend base.kgx 1 --vdf t.vdf -o", "svg base.kgx --vdf t.vdf -o"}) {
+    for (const char *w :
+         {"import t.obj -o", "export base.kgx -o", "apply base.kgx --variant 0 --vdf t.vdf -o",
+          "blend base.kgx 1 --vdf t.vdf -o", "svg base.kgx --vdf t.vdf -o"}) {
         Result r = sh(f.dir, KELO + " " + w + " /dev/full");
         EXPECT_EQ(r.code, 7) << w;
         EXPECT_EQ(r.err, "kelo: /dev/full: cannot write: No space left on device\n") << w;
@@ -211,7 +247,9 @@ TEST(KeloFailedWrites, FullDeviceAndClosedStreams)
         EXPECT_EQ(r.code, 7) << w;
         EXPECT_EQ(r.err, "kelo: standard output: cannot write: No space left on device\n") << w;
     }
-    EXPECT_EQ(run(f.dir, {"/bin/sh", "-c", "exec " + KELO + " import t.obj -o a.kgx <&- >&- 2>&-"}).code, 0);
+    EXPECT_EQ(
+        run(f.dir, {"/bin/sh", "-c", "exec " + KELO + " import t.obj -o a.kgx <&- >&- 2>&-"}).code,
+        0);
     ASSERT_EQ(sh(f.dir, KELO + " import t.obj -o b.kgx").code, 0);
     EXPECT_EQ(slurp(f / "a.kgx"), slurp(f / "b.kgx"));
 }
@@ -233,7 +271,8 @@ TEST(KeloFailedWrites, KeepTheEarlierFile)
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         Problem p = writeOutput(target.string(), std::string(2000, 'x').data(), 2000);
         setrlimit(RLIMIT_FSIZE, &old);
-        EXPECT_EQ(problemMessage(p), "kelo: " + target.string() + ": cannot write: File too large\n");
+        EXPECT_EQ(problemMessage(p),
+                  "kelo: " + target.string() + ": cannot write: File too large\n");
         EXPECT_TRUE(snapshot(dir.dir) == before) << target;
     }
 }
@@ -298,7 +337,8 @@ TEST(KeloCostlyInputs, OutOfMemory)
     const auto svg = words(KELO + " svg base.kgx -o p.svg");
     int reported = 0;
     for (int n = 1; n < 10000; n++) {
-        std::vector<std::string> env = {"LD_PRELOAD=" FAULT_MALLOC_LIB, "FAULT_MALLOC_NTH=" + std::to_string(n)};
+        std::vector<std::string> env = {"LD_PRELOAD=" FAULT_MALLOC_LIB,
+                                        "FAULT_MALLOC_NTH=" + std::to_string(n)};
 #ifdef KELO_COVERAGE
         // Built for coverage, kelo writes its counters at exit with requests
         // of its own, and crashes half-way when one fails.  So each run keeps
@@ -317,9 +357,11 @@ TEST(KeloCostlyInputs, OutOfMemory)
             EXPECT_EQ(r.code, 0) << r.err;
             break;
         }
-        ASSERT_TRUE(r.code == 0 || r.code == 7 || (r.code >= 11 && r.code <= 13)) << n << ": " << r.err;
+        ASSERT_TRUE(r.code == 0 || r.code == 7 || (r.code >= 11 && r.code <= 13))
+            << n << ": " << r.err;
         EXPECT_TRUE(r.code == 0 || r.err.starts_with(failed + "kelo: ") ||
-                    r.err.starts_with(failed + "\nAlloc Error: ")) << n << ": " << r.err;
+                    r.err.starts_with(failed + "\nAlloc Error: "))
+            << n << ": " << r.err;
         reported += r.code == 12;
     }
     EXPECT_GT(reported, 0);

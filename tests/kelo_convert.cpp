@@ -54,8 +54,8 @@ std::string mesh(const std::string &text, bool single = false)
         s += end;
     };
     for (const MeshObject &o : m.obj)
-        s += o.group + ":", add(" %d", o.vert, " |"), add(" %d", o.norm, " |"), add(" %x", o.head, " |"),
-            add(" %x", o.packet, "\n");
+        s += o.group + ":", add(" %d", o.vert, " |"), add(" %d", o.norm, " |"),
+            add(" %x", o.head, " |"), add(" %x", o.packet, "\n");
     return s;
 }
 
@@ -67,9 +67,12 @@ std::string model(int variant)
 {
     Obj quad{{{-1000, -1000, 0, 0}, {1000, -1000, 0, 0}, {1000, 1000, 0, 0}, {-1000, 1000, 0, 0}},
              {{0, 0, 4096, 0}, {0, 2896, 2896, 0}},
-             {prim(MODE_TEXTURED | MODE_FOUR_CORNERS, le32({cornerWord(0, 7, 250), cornerWord(1, 47, 200),
-                                                            cornerWord(2, 87, 150), cornerWord(3, 127, 100), 0, 0, 1, 1}))}},
-        tri{{{0, 0, 0, 0}, {900, 0, 0, 0}, {0, 900, 0, 0}, {5, 5, 5, 0}}, {{0, 0, 4096, 0}}, {prim(0, le32({0, 1, 2, 0, 0, 0}))}},
+             {prim(MODE_TEXTURED | MODE_FOUR_CORNERS,
+                   le32({cornerWord(0, 7, 250), cornerWord(1, 47, 200), cornerWord(2, 87, 150),
+                         cornerWord(3, 127, 100), 0, 0, 1, 1}))}},
+        tri{{{0, 0, 0, 0}, {900, 0, 0, 0}, {0, 900, 0, 0}, {5, 5, 5, 0}},
+            {{0, 0, 4096, 0}},
+            {prim(0, le32({0, 1, 2, 0, 0, 0}))}},
         points{{{-3000, 3000, 0, 0}, {-2993, 2989, 500, 0}, {-2986, 2978, 1000, 0}}};
     for (Obj *o : {&quad, &tri, &points}) {
         o->scale = 1000 * SCALE_ONE;
@@ -100,9 +103,11 @@ struct Asset {
         const char *accessor = R"({"bufferView":0,"componentType":5126,"count":%d,"type":"VEC3"})";
         return format(R"({"asset":{"version":"2.0"},"buffers":[{"uri":"%s","byteLength":%d}],)"
                       R"("bufferViews":[{"buffer":0,"byteLength":%d}],"accessors":[)",
-                      uri.c_str(), 12 * BIG, 12 * BIG) + format(accessor, n) + "," + format(accessor, m) +
+                      uri.c_str(), 12 * BIG, 12 * BIG) +
+               format(accessor, n) + "," + format(accessor, m) +
                format(R"(],"meshes":[{"primitives":[{"attributes":{%s},"targets":[%s]}],)"
-                      R"("extras":{"targetNames":[%s]}}]})", attributes.c_str(), list.c_str(), given.c_str());
+                      R"("extras":{"targetNames":[%s]}}]})",
+                      attributes.c_str(), list.c_str(), given.c_str());
     }
 };
 
@@ -118,16 +123,19 @@ TEST(KeloObj, PipelineAndRoundTrip)
     spit(dir / "base.obj", cube("1", 0));
     spit(dir / "pushed.obj", cube("1.5", 0));
     spit(dir / "shifted.obj", cube("1", 0.1));
-    spit(dir / "poly.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv -0.5 0.5 0.25\nvt 0 0\nvt 0.3 0.7\nvt 1 1\n"
-                           "vn 0 0 1\nvn 0.6 0 0.8\ng left\nf 1/1/1 2/2/1 3/3/2\nf 1 3 4\ng right side\n"
-                           "f 1//2 2//1 3//2 4//1 5//2\nf -1/-1 -2/-2 -3/-3 -4/-1\n");
+    spit(dir / "poly.obj",
+         "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv -0.5 0.5 0.25\nvt 0 0\nvt 0.3 0.7\nvt 1 1\n"
+         "vn 0 0 1\nvn 0.6 0 0.8\ng left\nf 1/1/1 2/2/1 3/3/2\nf 1 3 4\ng right side\n"
+         "f 1//2 2//1 3//2 4//1 5//2\nf -1/-1 -2/-2 -3/-3 -4/-1\n");
     for (std::string m : {"base", "poly"})
         ASSERT_EQ(kelo(dir.dir, "import " + m + ".obj --scale 123.25 -o " + m + ".kgx").code, 0);
     for (std::string v : {"pushed", "shifted"})
         ASSERT_EQ(kelo(dir.dir, "import " + v + ".obj --like base.kgx -o " + v + ".kgx").code, 0);
     ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -t -o d base.kgx pushed.kgx shifted.kgx").code, 0);
     for (auto [k, v] : {std::pair{0, "pushed"}, {1, "shifted"}}) {
-        Result r = kelo(dir.dir, format("apply base.kgx --variant %d --vdf d.vdf --ndf d.ndf --tdf d.tdf -o a.kgx", k));
+        Result r = kelo(
+            dir.dir,
+            format("apply base.kgx --variant %d --vdf d.vdf --ndf d.ndf --tdf d.tdf -o a.kgx", k));
         ASSERT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(slurp(dir / "a.kgx"), slurp(dir / (std::string(v) + ".kgx"))) << v;
     }
@@ -149,27 +157,34 @@ TEST(KeloObj, PipelineAndRoundTrip)
 // byte-order mark before the first line is skipped.
 TEST(KeloObj, Meshes)
 {
-    const std::string sq = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0.5 1\nvn 0 0 1\nvn 0 0 -2\n";
+    const std::string sq =
+        "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0.5 1\nvn 0 0 1\nvn 0 0 -2\n";
     const std::string groups = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv -1 1 0\n"
                                "f 1 2 3\ng a\nf 1 3 4\no empty\ng b\nf 1 2 3 4 5\ng a\nf 2 3 4\n";
     const std::string rows[][2] = {
         {sq + "f 1/1 2/2 3/3", "| 4000600 | 0 ff000001 80ff0002 0 1 2\n"},
-        {sq + "vt 1.25 -0.75\nvt 2 1e300\nf 1/4 2/5 3/4", "| 4000600 | 40400000 1 40400002 0 1 2\n"},
+        {sq + "vt 1.25 -0.75\nvt 2 1e300\nf 1/4 2/5 3/4",
+         "| 4000600 | 40400000 1 40400002 0 1 2\n"},
         {sq + "f 1//2 2//1 3//2", "| 0 0 4096 0 0 0 -4096 0 | 600 | 0 1 2 1 0 1\n"},
         {sq + "f 4/3/1 3/2/1 2/1/1 1/1/2", "| c000800 | 80ff0003 ff000002 1 0 0 0 0 1\n"},
         // Vertex 4 is the third the face uses: local number 2.
         {sq + "f -4/-3/-2 -3/-2/-1 -1/-1/-1", "| 4000600 | 0 ff000001 80ff0002 0 1 1\n"},
         {"v 9 9 9\nv 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nvn 0 0 -2\nf 2//1 3//1 4//1\nf 2 5 3",
-         "default: 0 0 0 0 2 0 0 0 0 2 0 0 0 0 2 0 | 0 0 -4096 0 0 2896 2896 0 0 2896 2896 0 0 4096 0 0"
+         "default: 0 0 0 0 2 0 0 0 0 2 0 0 0 0 2 0 | 0 0 -4096 0 0 2896 2896 0 0 2896 2896 0 0 "
+         "4096 0 0"
          " | 600 600 | 0 1 2 0 0 0 0 3 1 1 3 2\n"},
-        {"\xEF\xBB\xBF" + groups, "default: 0 0 0 0 1 0 0 0 1 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 | 600 | 0 1 2 0 1 2\n"
-                 "a: 0 0 0 0 1 0 0 0 1 1 0 0 0 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 0 0 4096 0 | 600 600"
-                 " | 0 2 3 0 2 3 1 2 3 1 2 3\n"
-                 "b: 0 0 0 0 1 0 0 0 1 1 0 0 0 1 0 0 -1 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 0 0 4096 0 0 0"
-                 " 4096 0 | 600 600 600 | 0 1 2 0 1 2 0 2 3 0 2 3 0 3 4 0 3 4\n"},
+        {"\xEF\xBB\xBF" + groups,
+         "default: 0 0 0 0 1 0 0 0 1 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 | 600 | 0 1 2 0 1 2\n"
+         "a: 0 0 0 0 1 0 0 0 1 1 0 0 0 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 0 0 4096 0 | 600 "
+         "600"
+         " | 0 2 3 0 2 3 1 2 3 1 2 3\n"
+         "b: 0 0 0 0 1 0 0 0 1 1 0 0 0 1 0 0 -1 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 0 0 4096 "
+         "0 0 0"
+         " 4096 0 | 600 600 600 | 0 1 2 0 1 2 0 2 3 0 2 3 0 3 4 0 3 4\n"},
     };
     for (const auto &[text, part] : rows)
-        EXPECT_NE(mesh(text + "\n").find(part), std::string::npos) << text << "\n" << mesh(text + "\n");
+        EXPECT_NE(mesh(text + "\n").find(part), std::string::npos) << text << "\n"
+                                                                   << mesh(text + "\n");
     EXPECT_NE(mesh(groups, true).find("| 600 600 600 600 600 600 |"), std::string::npos);
 }
 
@@ -177,12 +192,16 @@ TEST(KeloObj, Meshes)
 // fits, and prints it so that it reads back as the same scale word.
 TEST(KeloObj, Scales)
 {
-    for (auto [most, fit] : {std::pair{"1", "32767"}, {"3", "10922.33333"}, {"0", "1"}, {"65534", "0.5"},
+    for (auto [most, fit] : {std::pair{"1", "32767"},
+                             {"3", "10922.33333"},
+                             {"0", "1"},
+                             {"65534", "0.5"},
                              {"1e9", "0.00003"}}) {
         ObjText t;
         uint32_t scale = 0, back = 0;
         std::string text = format("v %s 0 0\nv 0 0 0\nv 0 0 0\nf 1 2 3\nv 1e30 0 0\n", most);
-        ASSERT_FALSE(objParse(text, "t.obj", false, t) || scaleFit(usedCoordinates(t), "t.obj", scale));
+        ASSERT_FALSE(objParse(text, "t.obj", false, t) ||
+                     scaleFit(usedCoordinates(t), "t.obj", scale));
         EXPECT_EQ(scaleText(scale), fit) << most;
         EXPECT_TRUE(scaleParse(fit, back) && back == scale) << fit;
     }
@@ -204,10 +223,17 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
         spit(dir / (v < 0 ? "base.kgx" : format("v%d.kgx", v)), model(v));
     ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -o model base.kgx v0.kgx v1.kgx v2.kgx").code, 0);
     const std::string ex = (HERE.parent_path() / "examples/").string();
-    ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -o examples " + ex + "base.kgx " + ex + "moved.kgx " + ex + "normals.kgx").code, 0);
-    ASSERT_EQ(kelo(dir.dir, "export base.kgx --vdf model.vdf --ndf model.ndf -o model.glb").code, 0);
-    ASSERT_EQ(kelo(dir.dir, "export " + ex + "base.kgx --vdf examples.vdf --ndf examples.ndf --scale 1000 "
-                            "-o examples.gltf").code, 0);
+    ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -o examples " + ex + "base.kgx " + ex + "moved.kgx " +
+                              ex + "normals.kgx")
+                  .code,
+              0);
+    ASSERT_EQ(kelo(dir.dir, "export base.kgx --vdf model.vdf --ndf model.ndf -o model.glb").code,
+              0);
+    ASSERT_EQ(kelo(dir.dir, "export " + ex +
+                                "base.kgx --vdf examples.vdf --ndf examples.ndf --scale 1000 "
+                                "-o examples.gltf")
+                  .code,
+              0);
     for (std::string name : {"model", "examples"}) {
         Result r = kelo(dir.dir, "import " + name + (name == "model" ? ".glb" : ".gltf") +
                                      " --scale 1000 -o back.kgx --variants back");
@@ -223,10 +249,12 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
     const std::string glb = slurp(dir / "model.glb");
     const auto accessors = nlohmann::json::parse(glb.substr(20, word(glb, 12)))["accessors"];
     EXPECT_TRUE(std::ranges::any_of(accessors, [](auto &a) { return a.contains("sparse"); }));
-    EXPECT_TRUE(std::ranges::any_of(accessors, [](auto &a) { return !a.contains("sparse") && !a.contains("bufferView"); }));
+    EXPECT_TRUE(std::ranges::any_of(
+        accessors, [](auto &a) { return !a.contains("sparse") && !a.contains("bufferView"); }));
 
     const char *chromium = getenv("CHROMIUM");
-    if (!fs::exists(HERE / "gltf/node_modules/.installed-lock") || !fs::exists(chromium ? chromium : "/usr/bin/chromium") ||
+    if (!fs::exists(HERE / "gltf/node_modules/.installed-lock") ||
+        !fs::exists(chromium ? chromium : "/usr/bin/chromium") ||
         std::system("node --version >/dev/null 2>&1") != 0) {
         ASSERT_FALSE(getenv("CI")) << "node, its tools or chromium are missing: run scripts/setup";
         GTEST_SKIP() << "node, its tools or chromium are missing: run scripts/setup";
@@ -245,7 +273,8 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
         for (size_t i = 0; i < seen[o]["vertex"].size(); i++)
             for (uint32_t a = 0; a < 3; a++)
                 EXPECT_EQ(std::lround(seen[o]["position"][3 * i + a].get<double>() * 1000),
-                          applied.value(applied.vertexAt(o, seen[o]["vertex"][i].get<uint32_t>()) + 2 * a))
+                          applied.value(applied.vertexAt(o, seen[o]["vertex"][i].get<uint32_t>()) +
+                                        2 * a))
                     << "object " << o << " vertex " << i;
     EXPECT_NE(slurp(dir / "at0.png"), slurp(dir / "at1.png"));
 }
@@ -269,7 +298,11 @@ TEST(KeloImport, RefusesBadInputs)
         for (int i = 0; i < 21845 + b; i++)
             big[b] += format("f %d %d %d\n", 3 * i + 1, 3 * i + 2, 3 * i + 3);
     }
-    auto with = [](auto change) { Asset a; change(a); return a.json(); };
+    auto with = [](auto change) {
+        Asset a;
+        change(a);
+        return a.json();
+    };
     struct {
         std::string file, text, args;
         int code;
@@ -278,13 +311,18 @@ TEST(KeloImport, RefusesBadInputs)
         {"t.obj", "v 1 2 nan\n", "", 5, "t.obj:1: malformed number \"nan\""},
         {"t.obj", "v 1 2\n", "", 5, "t.obj:1: v needs 3 numbers"},
         // A damaged keyword before numbers would drop a vertex and shift every index after it.
-        {"t.obj", "vv 1 2 3\n" + tri + "f 1 2 3\n", "", 5, "t.obj:1: unknown statement with numbers \"vv\""},
-        {"t.obj", tri + "f 1 2 4\n", "", 5, "t.obj:4: vertex index 4 out of range (3 defined so far)"},
-        {"t.obj", tri + "f 0 1 2\n", "", 5, "t.obj:4: vertex index 0 out of range (3 defined so far)"},
-        {"t.obj", tri + "f -4 1 2\n", "", 5, "t.obj:4: vertex index -4 out of range (3 defined so far)"},
+        {"t.obj", "vv 1 2 3\n" + tri + "f 1 2 3\n", "", 5,
+         "t.obj:1: unknown statement with numbers \"vv\""},
+        {"t.obj", tri + "f 1 2 4\n", "", 5,
+         "t.obj:4: vertex index 4 out of range (3 defined so far)"},
+        {"t.obj", tri + "f 0 1 2\n", "", 5,
+         "t.obj:4: vertex index 0 out of range (3 defined so far)"},
+        {"t.obj", tri + "f -4 1 2\n", "", 5,
+         "t.obj:4: vertex index -4 out of range (3 defined so far)"},
         {"t.obj", tri + "f 1 2 3x\n", "", 5, "t.obj:4: malformed index \"3x\""},
         {"t.obj", tri + "f 1 2\n", "", 5, "t.obj:4: face with 2 corners (at least 3 needed)"},
-        {"t.obj", tri + "vn 0 0 1\nf 1 2//1 3\n", "", 5, "t.obj:5: corners of one face in different forms"},
+        {"t.obj", tri + "vn 0 0 1\nf 1 2//1 3\n", "", 5,
+         "t.obj:5: corners of one face in different forms"},
         {"t.obj", tri + "f 1/1/1/1 2 3\n", "", 5, "t.obj:4: malformed corner \"1/1/1/1\""},
         {"t.obj", tri + "f 1// 2 3\n", "", 5, "t.obj:4: malformed corner \"1//\""},
         // Coordinates round to the nearest step, which must lie in -32768..32767.
@@ -293,12 +331,14 @@ TEST(KeloImport, RefusesBadInputs)
          "t.obj:2: coordinate 32767.5 does not fit scale 1"},
         {"t.obj", tri, "", 5, "t.obj: no faces to import"},
         {"t.obj", big[1], "--scale 1", 5,
-         "t.obj:87384: group \"default\" uses more than 65535 vertices (an object holds at most 65535)"},
+         "t.obj:87384: group \"default\" uses more than 65535 vertices (an object holds at most "
+         "65535)"},
         {"t.obj", big[0], "--scale 1", 0, ""},
         // --like names the first difference in topology.
-        {"t.obj", c + "g extra\nf 1/1 2/2 3/3\n", "--like base.kgx", 6, "t.obj: 2 objects, base.kgx has 1"},
-        {"t.obj", swap("f 1/1 4/2 3/3 2/4\n", "f 1/1 4/2 3/3\nf 1/1 3/3 2/4\n"), "--like base.kgx", 6,
-         "t.obj: object 0 (group \"cube\") has 7 primitives, base.kgx has 6"},
+        {"t.obj", c + "g extra\nf 1/1 2/2 3/3\n", "--like base.kgx", 6,
+         "t.obj: 2 objects, base.kgx has 1"},
+        {"t.obj", swap("f 1/1 4/2 3/3 2/4\n", "f 1/1 4/2 3/3\nf 1/1 3/3 2/4\n"), "--like base.kgx",
+         6, "t.obj: object 0 (group \"cube\") has 7 primitives, base.kgx has 6"},
         {"t.obj", swap("f 5/1 6/2 7/3 8/4", "f 6/2 7/3 8/4 5/1"), "--like base.kgx", 6,
          "t.obj:15: object 0 (group \"cube\") primitive 1 is textured quad, vertices 5 6 7 4, "
          "normals 5 6 7 4; in base.kgx: textured quad, vertices 4 5 6 7, normals 4 5 6 7"},
@@ -306,19 +346,29 @@ TEST(KeloImport, RefusesBadInputs)
          "t.obj:18: object 0 (group \"cube\") primitive 4 is plain quad, vertices 2 3 7 6, "
          "normals 2 3 7 6; in base.kgx: textured quad, vertices 2 3 7 6, normals 2 3 7 6"},
         {"t.gltf", "solid cube\n", "", 5, "t.gltf: not a glTF file: neither binary glTF nor JSON"},
-        {"t.glb", "glTF" + le32({2, 1000, 0, 0}), "", 5, "t.glb: truncated GLB: 20 bytes, its header gives 1000"},
-        {"t.gltf", with([](Asset &a) { a.attributes = ""; }), "", 5, "t.gltf: mesh 0 primitive 0: no POSITION"},
+        {"t.glb", "glTF" + le32({2, 1000, 0, 0}), "", 5,
+         "t.glb: truncated GLB: 20 bytes, its header gives 1000"},
+        {"t.gltf", with([](Asset &a) { a.attributes = ""; }), "", 5,
+         "t.gltf: mesh 0 primitive 0: no POSITION"},
         {"t.gltf", with([](Asset &a) { a.m = 3; }), "", 5,
-         "t.gltf: mesh 0 primitive 0: morph target 0: POSITION: accessor 1 has 3 elements for 6 vertices"},
-        {"t.gltf", Asset().json(), "--scale 10000", 5, "t.gltf: object 0 vertex 2: coordinate 4 does not fit scale 10000"},
+         "t.gltf: mesh 0 primitive 0: morph target 0: POSITION: accessor 1 has 3 elements for 6 "
+         "vertices"},
+        {"t.gltf", Asset().json(), "--scale 10000", 5,
+         "t.gltf: object 0 vertex 2: coordinate 4 does not fit scale 10000"},
         {"t.gltf", with([](Asset &a) { a.n = a.m = BIG; }), "--scale 0.1", 5,
-         "t.gltf: object 0: 65538 vertices and 21846 normals (an object holds at most 65535 of each)"},
-        {"t.gltf", with([](Asset &a) { a.uri = "gone.bin"; }), "", 5, "t.gltf: File not found : gone.bin"},
-        // Variant files: names made safe, a repeated one numbered, a missing one the target's number.
-        {"t.gltf", with([](Asset &a) { a.targets = 3, a.names = R"("smile left/\u00e9","smile left/\u00e9","")"; }),
+         "t.gltf: object 0: 65538 vertices and 21846 normals (an object holds at most 65535 of "
+         "each)"},
+        {"t.gltf", with([](Asset &a) { a.uri = "gone.bin"; }), "", 5,
+         "t.gltf: File not found : gone.bin"},
+        // Variant files: names made safe, a repeated one numbered, a missing one the target's
+        // number.
+        {"t.gltf", with([](Asset &a) {
+             a.targets = 3, a.names = R"("smile left/\u00e9","smile left/\u00e9","")";
+         }),
          "--scale 1 --variants w", 0, "", "w_smile_left_.kgx\nw_smile_left__1.kgx\nw_2.kgx\n"},
         // The third of five variant files cannot be written: none is.
-        {"t.gltf", with([](Asset &a) { a.targets = 5; }), "--variants v", 7, "v_t2.kgx: cannot open: Is a directory"},
+        {"t.gltf", with([](Asset &a) { a.targets = 5; }), "--variants v", 7,
+         "v_t2.kgx: cannot open: Is a directory"},
     };
     fs::create_directory(dir / "v_t2.kgx");
     std::vector<uint32_t> values;
@@ -332,7 +382,8 @@ TEST(KeloImport, RefusesBadInputs)
         EXPECT_EQ(r.code, row.code) << row.err;
         EXPECT_EQ(r.err, row.code ? "kelo: " + row.err + "\n" : "");
         EXPECT_TRUE(row.out.empty() || r.out == row.out) << r.out;
-        EXPECT_EQ(snapshot(dir.dir).size(), before + !row.code + std::ranges::count(row.out, '\n')) << row.err;
+        EXPECT_EQ(snapshot(dir.dir).size(), before + !row.code + std::ranges::count(row.out, '\n'))
+            << row.err;
         fs::remove(dir / row.file), fs::remove(dir / "out.kgx");
     }
 }

@@ -41,21 +41,26 @@ struct Set {
                 std::string packet(4 * (size_t)pick(0, 6), 0);
                 for (char &b : packet)
                     b = (char)pick(0, 255);
-                const uint32_t mode = (pick(0, 1) ? MODE_TEXTURED : 0) | (pick(0, 1) ? MODE_FOUR_CORNERS : 0);
+                const uint32_t mode =
+                    (pick(0, 1) ? MODE_TEXTURED : 0) | (pick(0, 1) ? MODE_FOUR_CORNERS : 0);
                 ob.prims.push_back(kit::prim(mode, packet, (uint32_t)r() & PRIM_FREE_BITS));
             }
             base.objs.push_back(ob);
         }
-        const int percent = std::array{0, 15, 50, 100}[(size_t)pick(0, 3)];  // of the values changed
+        const int percent =
+            std::array{0, 15, 50, 100}[(size_t)pick(0, 3)];  // of the values changed
         for (int k = pick(1, 3); k > 0; k--) {
             kit::Model v = base;
             for (Obj &ob : v.objs) {
                 for (auto *elems : {&ob.verts, &ob.norms})
                     for (Elem &e : *elems)
                         if (int16_t &x = e[(size_t)pick(0, 3)]; pick(1, 100) <= percent)
-                            x = (int16_t)(!wrap ? x + pick(1, 500) : x >= 0 ? x - 40000 : x + 40000);
+                            x = (int16_t)(!wrap    ? x + pick(1, 500)
+                                          : x >= 0 ? x - 40000
+                                                   : x + 40000);
                 for (Prim &pr : ob.prims)
-                    for (uint32_t t = 0, mode = primMode(pr.header); mode & MODE_TEXTURED && t < 2 * texWords(mode); t++)
+                    for (uint32_t t = 0, mode = primMode(pr.header);
+                         mode & MODE_TEXTURED && t < 2 * texWords(mode); t++)
                         if (texByteAt(t) < pr.packet.size() && pick(1, 100) <= percent)
                             pr.packet[texByteAt(t)] = (char)pick(0, 255);
             }
@@ -70,7 +75,8 @@ struct Set {
         for (uint32_t o = 1; o < shared.size(); o++)
             for (uint32_t w : {ENTRY_VERT_TOP, ENTRY_N_VERT, ENTRY_NORM_TOP, ENTRY_N_NORM})
                 if (shared[o])
-                    bytes = kit::setWord(bytes, kgxEntryAt(o, w), kit::word(bytes, kgxEntryAt(o - 1, w)));
+                    bytes = kit::setWord(bytes, kgxEntryAt(o, w),
+                                         kit::word(bytes, kgxEntryAt(o - 1, w)));
         return bytes;
     }
 };
@@ -102,14 +108,16 @@ TEST(RoundTrip, ApplyReproducesEveryVariant)
         for (int k = 0; k < KINDS; k++) {
             Problem p = keloLoad(out + "." + kindName((KeloKind)k), (KeloKind)k, files[k]);
             ASSERT_FALSE(p) << seed << ": " << problemMessage(p);
-            ASSERT_EQ(files[k].groups(), s.variants.size()) << seed << ": " << kindName((KeloKind)k);
+            ASSERT_EQ(files[k].groups(), s.variants.size())
+                << seed << ": " << kindName((KeloKind)k);
         }
         const std::vector<KeloFile> vertNorm(files.begin(), files.begin() + 2);
         for (uint32_t v = 0; v < s.variants.size(); v++) {
             std::vector<unsigned char> applied, blended;
             Problem p = applyVariant(base, files, v, applied);
             EXPECT_FALSE(p) << problemMessage(p);
-            EXPECT_EQ(kit::hex({(const char *)applied.data(), applied.size()}), kit::hex(s.file(s.variants[v])))
+            EXPECT_EQ(kit::hex({(const char *)applied.data(), applied.size()}),
+                      kit::hex(s.file(s.variants[v])))
                 << "seed " << seed << " variant " << v;
             // Blend clamps where keyblend wrapped a difference.
             std::vector<double> weights(s.variants.size(), 0.0);

@@ -74,7 +74,8 @@ std::string hex(std::string_view bytes)
 {
     std::string text;
     for (unsigned char c : bytes)
-        text += (text.empty() ? "" : " ") + std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+        text += (text.empty() ? "" : " ") +
+                std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     return text;
 }
 
@@ -138,7 +139,8 @@ Result run(const fs::path &dir, const std::vector<std::string> &argv,
             kill(pid, SIGKILL);
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
-    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status), slurp(out), slurp(err)};
+    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status), slurp(out),
+             slurp(err)};
     fs::remove(out), fs::remove(err);
     return r;
 }

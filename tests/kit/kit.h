@@ -18,10 +18,20 @@
 namespace kit {
 namespace fs = std::filesystem;
 
-using Elem = std::array<int16_t, ELEMENT_VALUES>;      // a vertex or a normal
-struct Prim { uint32_t header; std::string packet; };  // the packet as long as the header says
-struct Obj { std::vector<Elem> verts{}, norms{}; std::vector<Prim> prims{}; uint32_t scale = 1; };
-struct Model { std::vector<Obj> objs{}; uint32_t flags = 0; };
+using Elem = std::array<int16_t, ELEMENT_VALUES>;  // a vertex or a normal
+struct Prim {
+    uint32_t header;
+    std::string packet;
+};  // the packet as long as the header says
+struct Obj {
+    std::vector<Elem> verts{}, norms{};
+    std::vector<Prim> prims{};
+    uint32_t scale = 1;
+};
+struct Model {
+    std::vector<Obj> objs{};
+    uint32_t flags = 0;
+};
 
 // A primitive of the mode with the packet's bytes (whole words); other holds
 // header bits that only take part in the header comparison.
@@ -29,7 +39,11 @@ Prim prim(uint32_t mode, const std::string &packet, uint32_t other = 0);
 // The model file, each packet as long as its header says (cut or padded).
 std::string bytes(const Model &m);
 
-template <class F> Model edit(Model m, F change) { return change(m), m; }
+template <class F>
+Model edit(Model m, F change)
+{
+    return change(m), m;
+}
 
 // The little-endian word at at (throws std::out_of_range past the end), and
 // s with the word at at set, as far as the bytes reach.
@@ -44,7 +58,10 @@ std::string repeat(const std::string &s, int n);
 std::string slurp(const fs::path &path);
 void spit(const fs::path &path, const std::string &bytes);
 
-struct Result { int code = -1; std::string out, err; };  // code: exit status, or 1000 + the signal
+struct Result {
+    int code = -1;
+    std::string out, err;
+};  // code: exit status, or 1000 + the signal
 
 // Runs argv (argv[0] a path) in dir, no shell between, standard input empty,
 // the output streams caught; env entries replace or add to the environment.

@@ -17,7 +17,8 @@ struct Scratch {
     fs::path dir;
     Scratch()
     {
-        std::string t = access("/dev/shm", W_OK) == 0 ? "/dev/shm/keyblend-XXXXXX" : "/tmp/keyblend-XXXXXX";
+        std::string t =
+            access("/dev/shm", W_OK) == 0 ? "/dev/shm/keyblend-XXXXXX" : "/tmp/keyblend-XXXXXX";
         if (!mkdtemp(t.data()))
             throw std::runtime_error("cannot make a scratch directory");
         dir = t;
