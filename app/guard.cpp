@@ -102,13 +102,13 @@ void guardNote(FileHandle *fh, const char *name)
         auto *bigger = (NotedInput *)malloc(bytes);
         if (!bigger) {
             allocReport("guard", (int32_t)bytes, 1, memCode + 2);
-            return;
+        } else {
+            memcpy(bigger, noted, (size_t)nNoted * sizeof *noted);
+            if (noted != notedFixed)
+                free(noted);
+            noted = bigger;
+            notedRoom *= 2;
         }
-        memcpy(bigger, noted, (size_t)nNoted * sizeof *noted);
-        if (noted != notedFixed)
-            free(noted);
-        noted = bigger;
-        notedRoom *= 2;
     }
     struct stat st;
     if (fstat(fileno(fh->fp), &st) == 0)

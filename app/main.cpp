@@ -82,12 +82,12 @@ static void readArgFile(const char *word)
     FileHandle *fh = fileMatchOpen(word, ARG_EXT, "r");
     if (!fh) {
         errReport(OPEN_ERR, ARG_FILE_CODE, word);
-        return;
+    } else {
+        guardNote(fh, word);
+        while (scanToken(fh->fp))
+            argAdd(buf);
+        fileClose(fh);
     }
-    guardNote(fh, word);
-    while (scanToken(fh->fp))
-        argAdd(buf);
-    fileClose(fh);
 }
 
 // Turns the command line into Argv, putting the tokens of each argument
@@ -187,12 +187,12 @@ int main(int argc, char **argv)
     FileHandle *base = fileMatchOpen(Argv[first], kgxs, "r");
     if (!base) {
         errReport(OPEN_ERR, BASE_CODE, Argv[first]);
-        return EXIT_FAILURE;
+    } else {
+        guardNote(base, base->name);
+        int32_t code = runVariants(base, Argv + first + 1, variants);
+        fileClose(base);
+        memFree(outputName);
+        Exit(code);
     }
-    guardNote(base, base->name);
-    int32_t code = runVariants(base, Argv + first + 1, variants);
-    fileClose(base);
-    memFree(outputName);
-    Exit(code);
     return 0;
 }

@@ -9,27 +9,21 @@ static const char BAD_PATH_ERR[] = "Bad path name: \"%s\"\n";
 
 // Puts the absolute form of path into buffer: path itself when it starts with
 // '/', else the working directory, '/' and path.  The working directory is
-// asked for in at most FULL_PATH_SIZE bytes (nor more than size); when it
-// cannot be had in them the process ends with 51.  Returns false, the buffer
-// emptied, when the joined path does not fit in size bytes.
+// asked for in FULL_PATH_SIZE bytes; when it cannot be had in them the
+// process ends with 51.  Returns false, the buffer emptied, when the joined
+// path does not fit in size bytes after all: the working directory may have
+// changed since getFullPath measured it.
 static bool joinPath(const char *path, char *buffer, int32_t size)
 {
-    size_t room = (size_t)size, n = strlen(path);
+    size_t n = strlen(path);
     if (path[0] == '/') {
-        if (n >= room) {
-            buffer[0] = '\0';
-            return false;
-        }
         memcpy(buffer, path, n + 1);
         return true;
     }
-    if (!getcwd(buffer, room < FULL_PATH_SIZE ? room : FULL_PATH_SIZE) || buffer[0] != '/') {
+    if (!getcwd(buffer, FULL_PATH_SIZE) || buffer[0] != '/')
         errReport(CWD_ERR, libCode + 1, path);
-        buffer[0] = '\0';
-        return false;
-    }
     size_t cwd = strlen(buffer);
-    if (cwd + 1 + n >= room) {
+    if (cwd + 1 + n >= (size_t)size) {
         buffer[0] = '\0';
         return false;
     }
@@ -57,15 +51,14 @@ static bool isDot(const char *s, size_t n) { return n == 1 && s[0] == '.'; }
 
 static bool isDotDot(const char *s, size_t n) { return n == 2 && s[0] == '.' && s[1] == '.'; }
 
-// Counts the components that survive "." and "..", reporting a ".." that
-// finds nothing to remove at the moment it is met (code 52).
+// Counts the components of the joined path (never empty: it starts with
+// '/') that survive "." and "..", reporting a ".." that finds nothing to
+// remove at the moment it is met (code 52).
 static int32_t keptComponents(const char *joined, const char *path)
 {
     int32_t count = 0;
     const char *cursor = joined, *start;
     size_t len;
-    if (!*joined)
-        return 0;
     do {
         nextComponent(&cursor, &start, &len);
         if (isDotDot(start, len)) {
@@ -101,15 +94,17 @@ static void rebuild(char *buffer)
     *out = '\0';
 }
 
-// Writes the canonical absolute path of path into buffer (size bytes, at
-// least FULL_PATH_SIZE) and returns buffer: runs of '/' collapse, "." goes,
-// and ".." removes the component before it.  The work is textual: links are
-// not followed and nothing need exist.  When no component is left the
-// joined path stays as it is.  Ends the process with 51 when the working
-// directory cannot be had (a relative path only) and with 52 when a ".."
-// climbs above the root.  Returns null, the buffer emptied, when the joined
-// path does not fit in size bytes (a working directory that does not fit
-// ends the process with 51, as one that cannot be had).
+// Writes the canonical absolute path of path into buffer and returns buffer:
+// runs of '/' collapse, "." goes, and ".." removes the component before it.
+// The work is textual: links are not followed and nothing need exist.  When
+// no component is left the joined path stays as it is.  The buffer holds
+// size bytes, as many as getFullPath, the one caller, measured for the
+// joined path, and at least FULL_PATH_SIZE.  Ends the process with 51 when
+// the working directory cannot be had in FULL_PATH_SIZE bytes (a relative
+// path only) and with 52 when a ".." climbs above the root; both keys are
+// this routine's own, so no caller can suppress them.  Returns null, the
+// buffer emptied, when the working directory changed since it was measured
+// and the joined path no longer fits.
 char *getFullPath0(const char *path, char *buffer, int32_t size)
 {
     if (!joinPath(path, buffer, size))

@@ -149,7 +149,7 @@ bool stdDescriptorsOpen(void);
 
 constexpr int32_t FULL_PATH_SIZE = 255;
 
-char *getFullPath0(const char *path, char *buffer, int32_t size = FULL_PATH_SIZE);
+char *getFullPath0(const char *path, char *buffer, int32_t size);
 char *getFullPath(const char *path);
 
 #endif
