@@ -19,19 +19,14 @@ Problem applyVariant(const Model &m, const std::vector<KeloFile> &files, uint32_
 // kelo apply BASE --variant K [--vdf F] [--ndf F] [--tdf F] -o OUT.
 Problem cmdApply(const Args &args)
 {
-    if (!args.has("--vdf") && !args.has("--ndf") && !args.has("--tdf"))
-        return usageProblem("name at least one of --vdf, --ndf, --tdf");
-    uint32_t group;
-    if (Problem p = variantNumber(*args.value("--variant"), group))
-        return p;
     Model m;
     if (Problem p = modelLoad(args.operands[0], m))
         return p;
     std::vector<KeloFile> files;
-    if (Problem p = loadFiles(args, {"--vdf", "--ndf", "--tdf"}, files))
+    if (Problem p = loadFiles(args, {OPT_VDF, OPT_NDF, OPT_TDF}, files))
         return p;
     std::vector<unsigned char> image;
-    if (Problem p = applyVariant(m, files, group, image))
+    if (Problem p = applyVariant(m, files, args.number(OPT_VARIANT), image))
         return p;
-    return writeOutput(*args.value("-o"), image.data(), image.size());
+    return writeOutput(args.word(OPT_OUT), image.data(), image.size());
 }

@@ -78,10 +78,10 @@ Problem cmdBlend(const Args &args)
     if (Problem p = modelLoad(args.operands[0], m))
         return p;
     std::vector<KeloFile> files;
-    if (Problem p = loadFiles(args, {"--vdf", "--ndf"}, files))
+    if (Problem p = loadFiles(args, {OPT_VDF, OPT_NDF}, files))
         return p;
     std::vector<unsigned char> image;
     if (Problem p = blendVariants(m, files, weights, image))
         return p;
-    return writeOutput(*args.value("-o"), image.data(), image.size());
+    return writeOutput(args.word(OPT_OUT), image.data(), image.size());
 }

@@ -33,17 +33,16 @@ static uint32_t checkFile(const Model &base, const std::string &name, KeloKind k
 // after pages of output.
 Problem cmdCheck(const Args &args)
 {
-    const std::string *kindWord = args.value("--kind");
     std::vector<KeloKind> kinds(args.operands.size() - 1);
     for (size_t i = 0; i < kinds.size(); i++)
-        if (Problem p = fileKind(args.operands[i + 1], kindWord, kinds[i]))
+        if (Problem p = fileKind(args.operands[i + 1], args, kinds[i]))
             return p;
     Model base;
     if (Problem p = modelLoad(args.operands[0], base))
         return p;
     uint32_t failed = 0;
     for (size_t i = 0; i < kinds.size(); i++)
-        failed += checkFile(base, args.operands[i + 1], kinds[i], args.has("-v")) ? 1 : 0;
+        failed += checkFile(base, args.operands[i + 1], kinds[i], args.has(OPT_VERBOSE)) ? 1 : 0;
     if (failed)
         return problemIn(KELO_BAD_FILE, base.name,
                          format("%lu of %zu difference files are malformed or do not fit",

@@ -6,13 +6,10 @@
 
 #include <set>
 
-// --scale S as a scale word, or a usage problem.
-static Problem scaleOption(const Args &args, uint32_t &scale)
+// The scale word --scale gives, or 0 when it is not given.
+static uint32_t scaleOption(const Args &args)
 {
-    const std::string *word = args.value("--scale");
-    if (word && !scaleParse(word->c_str(), scale))
-        return usageProblem(format("--scale takes a positive number, not \"%s\"", word->c_str()));
-    return {};
+    return args.has(OPT_SCALE) ? args.number(OPT_SCALE) : 0;
 }
 
 // The scales an import uses: the given one (not 0) for every object; the
@@ -44,8 +41,7 @@ static Problem importObj(const Args &args, uint32_t scale, const Model *like,
                          std::vector<Mesh> &meshes)
 {
     ObjText text;
-    if (Problem p = objLoad(args.operands[0],
-                            args.has("--objects") && *args.value("--objects") == "single", text))
+    if (Problem p = objLoad(args.operands[0], args.number(OPT_OBJECTS) == OBJECTS_SINGLE, text))
         return p;
     if (text.faces.empty())
         return problemIn(KELO_BAD_IMPORT, text.name, "no faces to import");
@@ -71,7 +67,7 @@ static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
     if (Problem p = importScales(scale, like, coordinates, in.name, scales))
         return p;
     names = asset.targetNames;
-    return gltfMeshes(asset, in.name, scales, args.has("--variants"), meshes);
+    return gltfMeshes(asset, in.name, scales, args.has(OPT_VARIANTS), meshes);
 }
 
 // The file of each target: PREFIX_STEM.kgx, where STEM is its name with each
@@ -104,29 +100,25 @@ static std::vector<std::string> variantFiles(const std::string &prefix,
 Problem cmdImport(const Args &args)
 {
     bool gltf = isGltfName(args.operands[0]);
-    if (args.has("--scale") + args.has("--fit") + args.has("--like") > 1)
-        return usageProblem("give at most one of --scale, --fit and --like");
-    if (args.has(gltf ? "--objects" : "--variants"))
+    if (args.has(gltf ? OPT_OBJECTS : OPT_VARIANTS))
         return usageProblem(gltf ? "--objects is for OBJ files" : "--variants is for glTF assets");
-    uint32_t scale = 0;
-    if (Problem p = scaleOption(args, scale))
-        return p;
+    uint32_t scale = scaleOption(args);
     Model like;
-    const std::string *likeName = args.value("--like");
-    if (likeName)
-        if (Problem p = modelLoad(*likeName, like))
+    bool likeGiven = args.has(OPT_LIKE);
+    if (likeGiven)
+        if (Problem p = modelLoad(args.word(OPT_LIKE), like))
             return p;
     std::vector<Mesh> meshes;
     std::vector<std::string> names;
-    if (Problem p = gltf ? importGltf(args, scale, likeName ? &like : nullptr, meshes, names)
-                         : importObj(args, scale, likeName ? &like : nullptr, meshes))
+    if (Problem p = gltf ? importGltf(args, scale, likeGiven ? &like : nullptr, meshes, names)
+                         : importObj(args, scale, likeGiven ? &like : nullptr, meshes))
         return p;
-    if (likeName)
+    if (likeGiven)
         if (Problem p = meshLike(meshes[0], like))
             return p;
-    std::vector<std::string> files = {*args.value("-o")};
-    if (const std::string *prefix = args.value("--variants"))
-        for (const std::string &file : variantFiles(*prefix, names))
+    std::vector<std::string> files = {args.word(OPT_OUT)};
+    if (args.has(OPT_VARIANTS))
+        for (const std::string &file : variantFiles(args.word(OPT_VARIANTS), names))
             files.push_back(file);
     std::vector<OutputFile> outs(meshes.size());
     for (size_t i = 0; i < meshes.size(); i++) {
@@ -145,11 +137,8 @@ Problem cmdImport(const Args &args)
 // one target per variant group.
 static Problem exportGltf(const Args &args, const Model &m, const std::string &out)
 {
-    uint32_t scale = 0;
-    if (Problem p = scaleOption(args, scale))
-        return p;
     std::vector<KeloFile> files;
-    if (Problem p = loadFiles(args, {"--vdf", "--ndf"}, files))
+    if (Problem p = loadFiles(args, {OPT_VDF, OPT_NDF}, files))
         return p;
     if (files.size() == 2 && files[0].groups() != files[1].groups())
         return problemIn(KELO_NO_GROUP, files[1].name,
@@ -161,7 +150,7 @@ static Problem exportGltf(const Args &args, const Model &m, const std::string &o
         if (Problem p = applyVariant(m, files, k, variants[k]))
             return p;
     GltfAsset asset;
-    if (Problem p = gltfFromModel(m, variants, scale, args.has("--ndf"), asset))
+    if (Problem p = gltfFromModel(m, variants, scaleOption(args), args.has(OPT_NDF), asset))
         return p;
     std::string bytes = gltfEncode(asset, hasExtension(out, ".glb"));
     return writeOutput(out, bytes.data(), bytes.size());
@@ -170,11 +159,12 @@ static Problem exportGltf(const Args &args, const Model &m, const std::string &o
 // kelo export IN.kgx -o OUT: glTF by OUT's extension, OBJ otherwise.
 Problem cmdExport(const Args &args)
 {
-    const std::string &out = *args.value("-o");
+    const std::string &out = args.word(OPT_OUT);
     bool gltf = isGltfName(out);
-    for (const char *option : {"--vdf", "--ndf", "--scale"})
+    for (OptionId option : {OPT_VDF, OPT_NDF, OPT_SCALE})
         if (!gltf && args.has(option))
-            return usageProblem(format("%s is for glTF output (-o NAME.glb or NAME.gltf)", option));
+            return usageProblem(
+                format("%s is for glTF output (-o NAME.glb or NAME.gltf)", optionName(option)));
     Model m;
     if (Problem p = modelLoad(args.operands[0], m))
         return p;

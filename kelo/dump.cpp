@@ -71,14 +71,14 @@ Problem cmdDump(const Args &args)
 {
     const std::string &name = args.operands[0];
     KeloKind kind;
-    if (Problem p = fileKind(name, args.value("--kind"), kind))
+    if (Problem p = fileKind(name, args, kind))
         return p;
     KeloFile f;
     if (Problem p = keloLoad(name, kind, f))
         return p;
-    if (args.has("--json"))
-        dumpJson(f, args.has("--summary"));
+    if (args.has(OPT_JSON))
+        dumpJson(f, args.has(OPT_SUMMARY));
     else
-        dumpText(f, args.has("--summary"));
+        dumpText(f, args.has(OPT_SUMMARY));
     return {};
 }

@@ -2,8 +2,6 @@
 // it fit, and what does it change
 #include "kelo.h"
 
-#include <cstdlib>
-
 Problem recordFits(const Model &m, const KeloFile &f, uint32_t i)
 {
     const KeloRecord &r = f.rec[i];
@@ -110,14 +108,4 @@ void applyChanges(const Model &m, KeloKind kind, const Changes &ch,
         else
             storeLE16(&image[p], (int16_t)(uint16_t)((uint16_t)m.value(p) + (uint16_t)ch.diff[p]));
     }
-}
-
-Problem variantNumber(const std::string &word, uint32_t &k)
-{
-    char *end;
-    unsigned long v = strtoul(word.c_str(), &end, 10);
-    if (word.empty() || *end || word[0] == '-' || word[0] == '+' || v > INT32_MAX)
-        return usageProblem(format("variant %s is not a number from 0 on", word.c_str()));
-    k = (uint32_t)v;
-    return {};
 }

@@ -5,13 +5,16 @@
 //
 // A new command is a routine `Problem cmdName(const Args &)` and one row of
 // the table in command.cpp: its name, operands, summary and options as data.
-// Parsing, `--help` and dispatch come from the row.
+// Parsing, `--help` and dispatch come from the row.  A new option is an
+// OptionId and a line of command.cpp's option table: its name and the kind
+// of value it takes.
 #ifndef KELO_H
 #define KELO_H
 
 #include "kelo_diff.h"
 #include "klib.h"
 
+#include <array>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -59,6 +62,7 @@ Problem usageProblem(std::string what);
 
 struct Command;
 struct Args;
+enum OptionId : uint32_t;
 // The message for a problem, one line or two, each ending in '\n':
 // "kelo: FILE: offset N: what", "kelo: FILE:LINE: what", "kelo: FILE: what"
 // or "kelo: what"; a usage problem of a command is "kelo CMD: what" and its
@@ -180,10 +184,9 @@ const char *kindElement(KeloKind kind);  // "vertex", "normal", "primitive"
 const char *kindPlural(KeloKind kind);   // "vertices", "normals", "primitives"
 std::optional<KeloKind> kindFromWord(std::string_view word);
 std::optional<KeloKind> kindFromName(const std::string &name);
-// The kind to read the file name as: that kindWord names (--kind, already
-// checked against the choices) or, when null, that of name's extension; a
-// usage problem when neither tells.
-Problem fileKind(const std::string &name, const std::string *kindWord, KeloKind &kind);
+// The kind to read the file name as: --kind's when given, otherwise that of
+// name's extension; a usage problem when neither tells.
+Problem fileKind(const std::string &name, const Args &args, KeloKind &kind);
 uint32_t kindElements(const KgxObject &ob, KeloKind kind);
 
 // Checks the records of f.image and fills rec and groupAt.  Returns
@@ -226,13 +229,9 @@ Problem groupChanges(const Model &m, const KeloFile &f, uint32_t group, Changes 
 void applyChanges(const Model &m, KeloKind kind, const Changes &ch,
                   std::vector<unsigned char> &image);
 
-// Reads a variant number: decimal digits, below 2^31; a usage problem
-// otherwise.
-Problem variantNumber(const std::string &word, uint32_t &k);
-
-// The difference files named by the options given among "--vdf", "--ndf",
-// "--tdf", each read as the kind its option names.
-Problem loadFiles(const Args &args, std::initializer_list<const char *> options,
+// The difference files named by the options given among --vdf, --ndf and
+// --tdf, each read as the kind its option names.
+Problem loadFiles(const Args &args, std::initializer_list<OptionId> options,
                   std::vector<KeloFile> &files);
 
 // apply.cpp: the base with group K of each file applied.  Each value the
@@ -248,24 +247,73 @@ Problem applyVariant(const Model &m, const std::vector<KeloFile> &files, uint32_
 Problem blendVariants(const Model &m, const std::vector<KeloFile> &files,
                       const std::vector<double> &weights, std::vector<unsigned char> &image);
 
-/* command.cpp -- the command table: parsing, help and dispatch */
+/* command.cpp -- the command table: options as data, parsing, help and
+   dispatch */
 
+// Every option kelo knows.  Its name, the kind of value it takes and its
+// choices stand once in command.cpp's option table; a command's rows say
+// which it takes and with what default and rules.
+enum OptionId : uint32_t {
+    OPT_KIND,
+    OPT_SUMMARY,
+    OPT_JSON,
+    OPT_VERBOSE,
+    OPT_VARIANT,
+    OPT_VDF,
+    OPT_NDF,
+    OPT_TDF,
+    OPT_VIEW,
+    OPT_SCALE,
+    OPT_FIT,
+    OPT_LIKE,
+    OPT_OBJECTS,
+    OPT_VARIANTS,
+    OPT_OUT,
+    OPTION_IDS
+};
+const char *optionName(OptionId id);  // "--kind", "-o"
+
+// The choices of --view and --objects; a choice's number is its index.
+// --kind takes KELO_EXT, so its number is a KeloKind.
+constexpr const char *VIEW_CHOICES[] = {"front", "top", "side"};
+constexpr const char *OBJECTS_CHOICES[] = {"by-group", "single"};
+constexpr uint32_t OBJECTS_SINGLE = 1;
+
+// One option of a command.  value is the placeholder its help shows ("F",
+// "OUT.kgx"; null for a flag); the usage line shows a choice's choices
+// instead.  An option not given takes its fallback, if any, as if it were
+// given.  It may not be given with the options it excludes (each pair is
+// said on one of its two rows), and only with at least one of those it
+// needs.
 struct Option {
-    const char *name;     // "--vdf", "-o"
-    const char *value;    // its value's placeholder ("F"), or null for a flag
-    const char *help;     // one line of "kelo COMMAND --help"
-    bool required;        // the command cannot run without it
-    const char *choices;  // the values it takes, "a|b|c", or null for any
+    OptionId id;
+    const char *value = nullptr;
+    const char *help = "";
+    const char *fallback = nullptr;
+    bool required = false;
+    std::vector<OptionId> excludes = {}, needs = {};
+};
+
+// An option's value as parsing leaves it: the word given (or the fallback)
+// and what it means for the option's kind: a count, a scale word, the index
+// of a choice.  A flag, a word and an option neither given nor defaulted
+// have no number: UINT32_MAX, so that reading one by mistake is no quiet 0.
+struct OptionValue {
+    bool given = false;  // on the command line, not by fallback
+    std::string word;
+    uint32_t number = UINT32_MAX;
 };
 
 // A command line as parsed against a command's options: the operands in
-// order and each option given, with its value ("" for a flag).
+// order and each option's value.
 struct Args {
     std::vector<std::string> operands;
-    std::map<std::string, std::string> options;
+    std::array<OptionValue, OPTION_IDS> options;
+    bool help = false;  // --help or -h stood where an option may
 
-    bool has(const char *option) const { return options.count(option) != 0; }
-    const std::string *value(const char *option) const;
+    bool has(OptionId id) const { return options[id].given; }
+    const std::string &word(OptionId id) const { return options[id].word; }
+    uint32_t number(OptionId id) const { return options[id].number; }
 };
 
 struct Command {
@@ -274,7 +322,7 @@ struct Command {
     uint32_t minOperands, maxOperands;
     const char *summary;  // one line
     std::vector<Option> options;
-    const char *notes;  // more help lines (operands, rules), or null
+    const char *notes;  // more help lines (operands, outputs), or null
     Problem (*run)(const Args &args);
 };
 
@@ -285,7 +333,10 @@ std::string commandUsage(const Command &cmd);  // "kelo NAME OPERANDS [OPTIONS]"
 std::string commandHelp(const Command &cmd);   // kelo NAME --help
 std::string overview();                        // kelo --help
 
-// Parses args against cmd's options; a usage problem when they do not fit.
+// Parses the words against cmd's options: each value is parsed for its
+// kind, fallbacks are taken, and the rows' rules are checked.  A usage
+// problem when they do not fit; args.help set when --help or -h stands
+// where an option may (not as an option's value).
 Problem parseArgs(const Command &cmd, const std::vector<std::string> &words, Args &args);
 
 // kelo's whole run on the process's arguments: prints what the command

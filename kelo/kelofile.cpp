@@ -28,9 +28,10 @@ std::optional<KeloKind> kindFromName(const std::string &name)
     return kindFromWord(getExt0(name.c_str()));
 }
 
-Problem fileKind(const std::string &name, const std::string *kindWord, KeloKind &kind)
+Problem fileKind(const std::string &name, const Args &args, KeloKind &kind)
 {
-    std::optional<KeloKind> k = kindWord ? kindFromWord(*kindWord) : kindFromName(name);
+    std::optional<KeloKind> k =
+        args.has(OPT_KIND) ? (KeloKind)args.number(OPT_KIND) : kindFromName(name);
     if (!k)
         return usageProblem(format("cannot tell the kind of %s; use --kind", name.c_str()));
     kind = *k;
@@ -108,12 +109,13 @@ Problem keloLoad(const std::string &name, KeloKind kind, KeloFile &f)
     return keloParse(f);
 }
 
-Problem loadFiles(const Args &args, std::initializer_list<const char *> options,
+Problem loadFiles(const Args &args, std::initializer_list<OptionId> options,
                   std::vector<KeloFile> &files)
 {
-    for (const char *option : options)
-        if (const std::string *name = args.value(option))
-            if (Problem p = keloLoad(*name, *kindFromWord(option + 2), files.emplace_back()))
+    for (OptionId option : options)
+        if (args.has(option))
+            if (Problem p = keloLoad(args.word(option), *kindFromWord(optionName(option) + 2),
+                                     files.emplace_back()))
                 return p;
     return {};
 }

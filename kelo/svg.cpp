@@ -18,10 +18,11 @@ struct View {
     double upSign;
 };
 static const View VIEWS[] = {
-    {"front", "x right, y up", 0, 1, 1},
-    {"top", "x right, z down", 0, 2, -1},
-    {"side", "z right, y up", 2, 1, 1},
+    {VIEW_CHOICES[0], "x right, y up", 0, 1, 1},
+    {VIEW_CHOICES[1], "x right, z down", 0, 2, -1},
+    {VIEW_CHOICES[2], "z right, y up", 2, 1, 1},
 };
+static_assert(std::size(VIEWS) == std::size(VIEW_CHOICES));
 
 // A point in model units: x, y, z.
 struct Point {
@@ -159,27 +160,18 @@ static std::string legend(const Picture &pic, const Model &m, size_t nVert, cons
 
 // kelo svg BASE [--vdf F [--variant K]] [--view V] -o OUT.  Every vertex of
 // the base's distinct arrays is a dot; with a vertex file, the moves of
-// group K (default 0) are arrows.
+// group K are arrows.
 Problem cmdSvg(const Args &args)
 {
-    const std::string *vdf = args.value("--vdf"), *variantWord = args.value("--variant");
-    if (variantWord && !vdf)
-        return usageProblem("--variant needs --vdf");
-    uint32_t group = 0;
-    if (variantWord)
-        if (Problem p = variantNumber(*variantWord, group))
-            return p;
-    const View *view = &VIEWS[0];
-    for (const View &v : VIEWS)
-        if (args.has("--view") && *args.value("--view") == v.name)
-            view = &v;
+    bool vdf = args.has(OPT_VDF);
+    uint32_t group = args.number(OPT_VARIANT);
     Model m;
     if (Problem p = modelLoad(args.operands[0], m))
         return p;
     KeloFile f;
     std::vector<Move> moves;
     if (vdf) {
-        if (Problem p = keloLoad(*vdf, KIND_VDF, f))
+        if (Problem p = keloLoad(args.word(OPT_VDF), KIND_VDF, f))
             return p;
         if (Problem p = collectMoves(m, f, group, moves))
             return p;
@@ -195,7 +187,7 @@ Problem cmdSvg(const Args &args)
         points.push_back(mv.to);
         largest = std::fmax(largest, mv.distance);
     }
-    Picture pic(*view, points);
+    Picture pic(VIEWS[args.number(OPT_VIEW)], points);
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     s += format("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
                 "viewBox=\"0 0 %.0f %.0f\">\n",
@@ -209,5 +201,5 @@ Problem cmdSvg(const Args &args)
         s += arrow(pic, mv, largest);
     s += "</g>\n" + legend(pic, m, nVert, vdf ? &f : nullptr, group, moves.size(), largest) +
          "</svg>\n";
-    return writeOutput(*args.value("-o"), s.data(), s.size());
+    return writeOutput(args.word(OPT_OUT), s.data(), s.size());
 }

@@ -136,9 +136,16 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"", 1, "usage: kelo COMMAND"},
         {"--version", 0, "kelo 1.0\n"},
         {"frobnicate", 1, "kelo: 'frobnicate' is not a command\n\nusage: kelo COMMAND"},
-        {"apply --help", 0,
-         "usage: kelo apply BASE.kgx --variant K [--vdf F] [--ndf F] [--tdf F] "
-         "-o OUT.kgx\n\nwrite the model"},
+        // Help shows each row's default and rules, also after a bad word.
+        {"svg --view under --help", 0,
+         "usage: kelo svg BASE.kgx [--vdf F] [--variant K] [--view front|top|side] -o OUT.svg\n\n"
+         "draw the base's vertices and one variant's moves as SVG\n\noptions:\n"
+         "  --vdf F      draw an arrow for each vertex the variant moves\n"
+         "  --variant K  the variant group to draw (default 0; needs --vdf)\n"
+         "  --view V     front (x, y), top (x, z) or side (z, y) (default front)\n"
+         "  -o OUT.svg   the picture to write\n"},
+        // As an option's value, --help is that value: the output's name.
+        {"apply base.kgx --variant 0 --vdf t.vdf -o --help", 0, ""},
         {"apply base.kgx --vdf t.vdf -o o.kgx", 1,
          "kelo apply: --variant is required\n"
          "usage: kelo apply BASE.kgx --variant K"},
@@ -147,15 +154,17 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"dump t.vdf --frob", 1, "kelo dump: unknown option --frob\n"},
         {"dump t.vdf t.vdf", 1, "kelo dump: unexpected operand \"t.vdf\"\n"},
         {"check base.kgx", 1, "kelo check: needs BASE.kgx FILE...\n"},
-        {"import t.obj --fit --scale 2 -o o.kgx", 1,
-         "kelo import: give at most one of --scale, --fit and --like\nusage: kelo import "},
+        {"import t.obj --like base.kgx --scale 2 -o o.kgx", 1,
+         "kelo import: --scale cannot be given with --like\nusage: kelo import "},
         {"import t.obj --scale -2 -o o.kgx", 1,
          "kelo import: --scale takes a positive number, not \"-2\"\n"},
-        {"apply base.kgx --variant -1 --vdf t.vdf -o o.kgx", 1,
-         "kelo apply: variant -1 is not a number from 0 on\n"},
+        {"apply base.kgx --variant 0x1 --vdf t.vdf -o o.kgx", 1,
+         "kelo apply: --variant takes a whole number from 0 to 2147483647, not \"0x1\"\n"},
+        {"svg base.kgx --vdf t.vdf --variant 2147483648 -o o.kgx", 1,
+         "kelo svg: --variant takes a whole number from 0 to 2147483647, not \"2147483648\"\n"},
         {"apply base.kgx --variant 0 -o o.kgx", 1,
-         "kelo apply: name at least one of --vdf, --ndf, --tdf\n"},
-        {"apply base.kgx --variant 1 --vdf t.vdf -o o.kgx", 4,
+         "kelo apply: --variant needs --vdf, --ndf or --tdf\n"},
+        {"svg base.kgx --vdf t.vdf --variant 1 -o o.kgx", 4,
          "kelo: t.vdf: has 1 variant groups; there is no variant 1\n"},
         {"apply base.kgx --variant 0 --ndf t.vdf -o o.kgx", 2,
          "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
@@ -164,7 +173,8 @@ TEST(KeloCommandLine, CodesAndMessages)
          "earlier "
          "record, which changes it by 5, not 6\n"},
         {"blend blend.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx", 0, ""},
-        {"blend base.kgx --vdf t.vdf 1 2 -o o.kgx", 4,
+        // Negative weights are weights, not options.
+        {"blend base.kgx --vdf t.vdf -1 -.5 -o o.kgx", 4,
          "kelo: t.vdf: has 1 variant groups, but 2 weights are given\n"},
         {"blend base.kgx --vdf t.vdf 1 x -o o.kgx", 1, "kelo blend: x is not a weight\n"},
         // 1e308 x 5 is no finite number: refused before anything is read.
@@ -183,6 +193,7 @@ TEST(KeloCommandLine, CodesAndMessages)
         EXPECT_EQ(c.text.empty() ? got : got.substr(0, c.text.size()), c.text) << c.args;
     }
     EXPECT_FALSE(fs::exists(dir / "o.kgx"));
+    EXPECT_TRUE(fs::exists(dir / "--help"));
     // Blending, fractions add up before rounding, the move is rounded (not
     // the position), halves away from zero, and a large sum clamps:
     // 10 + 2 + 0.5 = 12.5 -> 13; 20 - 2 = 18; 30 + 1.5 - 0.75 = 30.75 -> 31;
