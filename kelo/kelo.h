@@ -21,8 +21,7 @@
 
 /* problem.cpp -- what went wrong and where; the one place that words it */
 
-// kelo's exit codes.  Failures on inputs keep the support library's codes
-// for the same failures (cannot open, read error, out of memory).
+// kelo's exit codes.
 enum KeloCode : int32_t {
     KELO_OK = 0,
     KELO_USAGE = 1,       // bad command line
@@ -32,10 +31,13 @@ enum KeloCode : int32_t {
     KELO_BAD_IMPORT = 5,  // a file to import (OBJ or glTF) is refused
     KELO_NOT_LIKE = 6,    // an imported model's topology differs from the --like base
     KELO_WRITE = 7,       // an output cannot be written; any earlier file there is kept
-    KELO_NO_MEMORY = memCode + 2,  // out of memory, as the library's strAlloc
-    KELO_NO_OPEN = fileCode + 0,   // an input cannot be opened, as the library's fileOpen
-    KELO_READ = fileCode + 12,     // an input cannot be read, as getByteArray
-    KELO_SHORT = fileCode + 13,    // an input ended before its size, as getByteArray
+
+    // Failures on inputs end with the support library's codes for the same
+    // failures.
+    KELO_NO_MEMORY = ALLOC_CODE,  // out of memory
+    KELO_NO_OPEN = OPEN_CODE,     // an input cannot be opened
+    KELO_READ = GET1_READ_CODE,   // an input cannot be read
+    KELO_SHORT = GET1_EOF_CODE,   // an input ended before its size
 };
 
 // A problem: the exit code it ends kelo with, the file at fault (empty for

@@ -4,11 +4,11 @@
 static const char SEEK_ERR[] = "Seek error \"%s\" at %ld bytes";
 
 // Seeks to offset bytes from the start and returns 1.  A failure (a negative
-// offset, say) ends the process with 32; pos changes only on success.
+// offset, say) ends the process with SEEK_CODE; pos changes only on success.
 int32_t fileSeek(FileHandle *fh, int32_t offset)
 {
     if (fseek(fh->fp, offset, SEEK_SET) != 0) {
-        errReport(SEEK_ERR, fileCode + 2, fh->name, (long)offset);
+        errReport(SEEK_ERR, SEEK_CODE, fh->name, (long)offset);
         return 0;
     }
     fh->pos = offset;

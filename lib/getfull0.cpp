@@ -10,8 +10,8 @@ static const char BAD_PATH_ERR[] = "Bad path name: \"%s\"\n";
 // Puts the absolute form of path into buffer: path itself when it starts with
 // '/', else the working directory, '/' and path.  The working directory is
 // asked for in at most FULL_PATH_SIZE bytes (nor more than size); when it
-// cannot be had in them the process ends with 51.  Returns false, the buffer
-// emptied, when the joined path does not fit in size bytes.
+// cannot be had in them the process ends with CWD_CODE.  Returns false, the
+// buffer emptied, when the joined path does not fit in size bytes.
 static bool joinPath(const char *path, char *buffer, int32_t size)
 {
     size_t room = (size_t)size, n = strlen(path);
@@ -24,7 +24,7 @@ static bool joinPath(const char *path, char *buffer, int32_t size)
         return true;
     }
     if (!getcwd(buffer, room < FULL_PATH_SIZE ? room : FULL_PATH_SIZE) || buffer[0] != '/') {
-        errReport(CWD_ERR, libCode + 1, path);
+        errReport(CWD_ERR, CWD_CODE, path);
         buffer[0] = '\0';
         return false;
     }
@@ -58,7 +58,7 @@ static bool isDot(const char *s, size_t n) { return n == 1 && s[0] == '.'; }
 static bool isDotDot(const char *s, size_t n) { return n == 2 && s[0] == '.' && s[1] == '.'; }
 
 // Counts the components that survive "." and "..", reporting a ".." that
-// finds nothing to remove at the moment it is met (code 52).
+// finds nothing to remove at the moment it is met (BAD_PATH_CODE).
 static int32_t keptComponents(const char *joined, const char *path)
 {
     int32_t count = 0;
@@ -70,7 +70,7 @@ static int32_t keptComponents(const char *joined, const char *path)
         nextComponent(&cursor, &start, &len);
         if (isDotDot(start, len)) {
             if (--count < 0)
-                errReport(BAD_PATH_ERR, libCode + 2, path);
+                errReport(BAD_PATH_ERR, BAD_PATH_CODE, path);
         } else if (!isDot(start, len)) {
             count++;
         }
@@ -104,12 +104,12 @@ static void rebuild(char *buffer)
 // Writes the canonical absolute path of path into buffer (size bytes, at
 // least FULL_PATH_SIZE) and returns buffer: runs of '/' collapse, "." goes,
 // and ".." removes the component before it.  The work is textual: links are
-// not followed and nothing need exist.  When no component is left the
-// joined path stays as it is.  Ends the process with 51 when the working
-// directory cannot be had (a relative path only) and with 52 when a ".."
-// climbs above the root.  Returns null, the buffer emptied, when the joined
-// path does not fit in size bytes (a working directory that does not fit
-// ends the process with 51, as one that cannot be had).
+// not followed and nothing need exist.  When no component is left the joined
+// path stays as it is.  Ends the process with CWD_CODE when the working
+// directory cannot be had (a relative path only) and with BAD_PATH_CODE when
+// a ".." climbs above the root.  Returns null, the buffer emptied, when the
+// joined path does not fit in size bytes (a working directory that does not
+// fit ends the process with CWD_CODE, as one that cannot be had).
 char *getFullPath0(const char *path, char *buffer, int32_t size)
 {
     if (!joinPath(path, buffer, size))
