@@ -1,7 +1,7 @@
 // kelo.h -- kelo as a library: one problem type and the exit codes, inputs
-// read through the support library and outputs written safely, models and
-// difference files held in memory, the rule that applies a variant group, and
-// the command table.  kelo's main and the tests link it.
+// read whole and outputs written safely, models and difference files held in
+// memory, the rule that applies a variant group, and the command table.
+// kelo's main and the tests link it.
 //
 // A new command is a routine `Problem cmdName(const Args &)` and one row of
 // the table in command.cpp: its name, operands, summary and options as data.
@@ -75,9 +75,11 @@ struct Input {
     std::vector<unsigned char> bytes;
 };
 
-// Reads the file name whole through the support library: as written, then
-// with each extension of list (null: as written only).  Returns a problem
-// with the library's code when it cannot be opened (30) or read (42, 43).
+// Reads the file name whole: as written, then under each name that the
+// extensions of list make of it (null: as written only), the names and their
+// order those of the support library's fileMatchOpen.  in.name is the name
+// it opened under.  KELO_NO_OPEN when it opens under none, KELO_READ or
+// KELO_SHORT when it cannot be read whole.
 Problem readInput(const std::string &name, const char *const *list, Input &in);
 
 // Writes size bytes to target: to a temporary file beside it, every write,
