@@ -61,11 +61,15 @@ Problem usageProblem(std::string what);
 
 struct Command;
 struct Args;
-// The message for a problem, one line or two, each ending in '\n':
-// "kelo: FILE: offset N: what", "kelo: FILE:LINE: what", "kelo: FILE: what"
-// or "kelo: what"; a usage problem of a command is "kelo CMD: what" and its
-// usage line.
+// The message for a problem, each line ending in '\n': "kelo: FILE: offset
+// N: what", "kelo: FILE:LINE: what", "kelo: FILE: what" or "kelo: what".  A
+// usage problem of a command is "kelo CMD: what" and its usage line; one of
+// no command (cmd null) is "kelo: what", an empty line and kelo's overview,
+// or the overview alone when what is empty.
 std::string problemMessage(const Problem &p, const Command *cmd = nullptr);
+// Writes the problem's message, if there is a problem, on the error stream,
+// and returns its code.  The only writer of the error stream in kelo.
+int32_t reportProblem(const Problem &p, const Command *cmd = nullptr);
 
 /* io.cpp -- inputs, outputs and the standard streams */
 

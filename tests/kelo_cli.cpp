@@ -109,10 +109,12 @@ TEST(KeloCommandLine, CodesAndMessages)
         // its first fallback name (base.KGX is no model).
         {"check -v /../proc/self/cwd/base two.vdf", 0,
          "two.vdf: 2 vdf records in 2 variant groups fit /../proc/self/cwd/base.kgx (1 objects)\n"},
-        {"check base.kgx empty.vdf promise.vdf extra.vdf head.vdf run.vdf obj1.vdf vert.vdf "
-         "norm.ndf prim.tdf",
+        // Each file keeps its own code; the check ends with the first failing file's.
+        {"check base.kgx empty.vdf gone.vdf promise.vdf extra.vdf head.vdf run.vdf obj1.vdf "
+         "vert.vdf norm.ndf prim.tdf",
          2,
          "kelo: empty.vdf: offset 0: only 0 bytes, no room for the record count\n"
+         "kelo: gone.vdf: cannot open\n"
          "kelo: promise.vdf: offset 44: the count at offset 0 promises 3 records, the file ends "
          "after 2\n"
          "kelo: extra.vdf: offset 24: the count at offset 0 says 1 records, but 2 follow\n"
@@ -123,12 +125,17 @@ TEST(KeloCommandLine, CodesAndMessages)
          "kelo: norm.ndf: offset 8: record 0: normals 2 to 2 are outside object 0's 2 normals\n"
          "kelo: prim.tdf: offset 8: record 0: an empty run at primitive 2 is outside object 0's 1 "
          "primitives\n"
-         "kelo: base.kgx: 9 of 9 difference files are malformed or do not fit\n"},
+         "kelo: base.kgx: 10 of 10 difference files cannot be read, are malformed or do not fit\n"},
         // A directory opens, but cannot be read.
         {"dump sub.vdf", 42, "kelo: sub.vdf: offset 0: read error\n"},
+        {"check base.kgx t.vdf gone.vdf obj1.vdf", 30,
+         "kelo: gone.vdf: cannot open\n"
+         "kelo: obj1.vdf: offset 4: record 0: object 1 is outside the base's 1 objects\n"
+         "kelo: base.kgx: 2 of 3 difference files cannot be read, are malformed or do not fit\n"},
         {"check base.kgx many.vdf", 2,
          many + "kelo: many.vdf: 2 more problems\n"
-                "kelo: base.kgx: 1 of 1 difference files are malformed or do not fit\n"},
+                "kelo: base.kgx: 1 of 1 difference files cannot be read, are malformed or do not "
+                "fit\n"},
         {"apply odd.kgx --variant 0 --tdf short.tdf -o o.kgx", 2,
          "kelo: short.tdf: offset 4: record 0: primitive 0 has no packet byte 7\n"},
         {"check --kind ndf base.kgx t.vdf", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
