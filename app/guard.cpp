@@ -94,14 +94,14 @@ static void notedRelease(void)
 }
 
 // Notes an open input under name (a string that outlives the check).  Ends
-// the process with 12 when the table cannot grow.
+// the process with ALLOC_CODE when the table cannot grow.
 void guardNote(FileHandle *fh, const char *name)
 {
     if (nNoted == notedRoom) {
         size_t bytes = (size_t)notedRoom * 2 * sizeof *noted;
         auto *bigger = (NotedInput *)malloc(bytes);
         if (!bigger) {
-            allocReport("guard", (int32_t)bytes, 1, memCode + 2);
+            allocReport("guard", (int32_t)bytes, 1, ALLOC_CODE);
         } else {
             memcpy(bigger, noted, (size_t)nNoted * sizeof *noted);
             if (noted != notedFixed)

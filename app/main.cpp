@@ -173,7 +173,7 @@ void Exit(int32_t code)
 int main(int argc, char **argv)
 {
     if (!stdDescriptorsOpen())
-        errReport(OPEN_ERR, fileCode + 0, "/dev/null");
+        errReport(OPEN_ERR, OPEN_CODE, "/dev/null");
     msgPrint(stderr, "keyblend %s -- Kelo difference files from KGX models\n", _version);
     expandArgs(argc, argv);
     int32_t first = option(Argc, Argv);

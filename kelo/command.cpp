@@ -402,37 +402,26 @@ static Problem runCommand(const Command &cmd, const std::vector<std::string> &wo
     return p ? p : finishStandardOutput();
 }
 
-// Writes the message of a problem, if any, and returns its code.
-static int32_t report(const Problem &p, const Command *cmd)
-{
-    if (p)
-        msgPrint(stderr, "%s", problemMessage(p, cmd).c_str());
-    return p.code;
-}
-
 // kelo's run once the words are in hand.
 static int32_t keloRun(const std::vector<std::string> &words)
 {
-    if (words.empty()) {
-        msgPrint(stderr, "%s", overview().c_str());
-        return KELO_USAGE;
-    }
+    if (words.empty())
+        return reportProblem(usageProblem(""));
     const std::string &word = words[0];
     if (word == "--help" || word == "-h" || word == "help") {
         fputs(overview().c_str(), stdout);
-        return report(finishStandardOutput(), nullptr);
+        return reportProblem(finishStandardOutput());
     }
     if (word == "--version") {
         printf("kelo %s\n", keloVersion);
-        return report(finishStandardOutput(), nullptr);
+        return reportProblem(finishStandardOutput());
     }
     for (const Command &cmd : commandTable()) {
         if (word == cmd.name)
-            return report(runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end())),
-                          &cmd);
+            return reportProblem(
+                runCommand(cmd, std::vector<std::string>(words.begin() + 1, words.end())), &cmd);
     }
-    msgPrint(stderr, "kelo: '%s' is not a command\n\n%s", word.c_str(), overview().c_str());
-    return KELO_USAGE;
+    return reportProblem(usageProblem(format("'%s' is not a command", word.c_str())));
 }
 
 int32_t keloMain(int argc, char **argv)
@@ -445,5 +434,5 @@ int32_t keloMain(int argc, char **argv)
     } catch (const std::bad_alloc &) {
     } catch (const std::length_error &) {
     }
-    return report(problemIn(KELO_NO_MEMORY, "", "out of memory"), nullptr);
+    return reportProblem(problemIn(KELO_NO_MEMORY, "", "out of memory"));
 }

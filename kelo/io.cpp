@@ -1,6 +1,5 @@
-// io.cpp -- kelo's inputs (read whole through the support library), its
-// outputs (written beside the target and renamed into place) and the
-// standard streams
+// io.cpp -- kelo's inputs (read whole), its outputs (written beside the
+// target and renamed into place) and the standard streams
 #include "kelo.h"
 
 #include <algorithm>
@@ -13,30 +12,73 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Inputs are opened and read with plain POSIX calls, which return their
+// failures, rather than through the support library's file handle: the
+// handle reports its own failures in keyblend's words and ends the process,
+// even from the path canonicaliser behind every open (a name such as
+// /../d.vdf).  The library gives only the fallback names, from mkFileName0,
+// which builds text and cannot fail.
+
+// Opens name for reading as written, then under each name that the list's
+// extensions make of it, and returns the descriptor, or -1 when none opens.
+// opened is the name tried last: the one that opened.
+static int openMatching(const std::string &name, const char *const *list, std::string &opened)
+{
+    opened = name;
+    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    for (size_t i = 0; fd < 0 && list && list[i]; i++) {
+        opened.assign(mkFileNameRoom(name.c_str(), list[i], list) - 1, '\0');
+        mkFileName0(name.c_str(), list[i], list, opened.data());
+        fd = open(opened.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    return fd;
+}
+
+// Reads n bytes, going on after short reads, and returns how many were read:
+// fewer at the end of the file, or on an error, which sets failed.
+static size_t readAll(int fd, unsigned char *p, size_t n, bool &failed)
+{
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, p + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            failed = r < 0;
+            break;
+        }
+        got += (size_t)r;
+    }
+    return got;
+}
+
+namespace {
+
+// An open input, closed when this goes out of scope.
+struct InputDescriptor {
+    int fd;
+    ~InputDescriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+}  // namespace
+
 Problem readInput(const std::string &name, const char *const *list, Input &in)
 {
-    FileHandle *fh = fileMatchOpen(name.c_str(), list, "r");
-    if (!fh)
+    InputDescriptor input{openMatching(name, list, in.name)};
+    if (input.fd < 0)
         return problemIn(KELO_NO_OPEN, name, "cannot open");
-    in.name = fh->name;
     struct stat st;
-    if (fstat(fileno(fh->fp), &st) != 0 || st.st_size >= INT32_MAX) {
-        fileClose(fh);
+    if (fstat(input.fd, &st) != 0 || st.st_size >= INT32_MAX)
         return problemIn(KELO_READ, in.name, "size unknown, or 2 GiB or more");
-    }
     in.bytes.resize((size_t)st.st_size);
-    // The library reports a short read itself and ends the process; with
-    // its keys suppressed it returns what it read, and kelo words the
-    // problem like every other.
-    errPush(EOF_ERR);
-    errPush(READ_ERR);
-    int32_t got = getByteArray(in.bytes.data(), (int32_t)in.bytes.size(), fh);
-    errPop();
-    errPop();
-    bool failed = ferror(fh->fp) != 0;
-    fileClose(fh);
-    if ((size_t)got < in.bytes.size())
-        return problemAt(failed ? KELO_READ : KELO_SHORT, in.name, got,
+    bool failed = false;
+    size_t got = readAll(input.fd, in.bytes.data(), in.bytes.size(), failed);
+    if (got < in.bytes.size())
+        return problemAt(failed ? KELO_READ : KELO_SHORT, in.name, (int64_t)got,
                          failed ? "read error" : "the file ended before its size");
     return {};
 }

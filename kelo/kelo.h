@@ -1,7 +1,7 @@
 // kelo.h -- kelo as a library: one problem type and the exit codes, inputs
-// read through the support library and outputs written safely, models and
-// difference files held in memory, the rule that applies a variant group, and
-// the command table.  kelo's main and the tests link it.
+// read whole and outputs written safely, models and difference files held in
+// memory, the rule that applies a variant group, and the command table.
+// kelo's main and the tests link it.
 //
 // A new command is a routine `Problem cmdName(const Args &)` and one row of
 // the table in command.cpp: its name, operands, summary and options as data.
@@ -24,8 +24,7 @@
 
 /* problem.cpp -- what went wrong and where; the one place that words it */
 
-// kelo's exit codes.  Failures on inputs keep the support library's codes
-// for the same failures (cannot open, read error, out of memory).
+// kelo's exit codes.
 enum KeloCode : int32_t {
     KELO_OK = 0,
     KELO_USAGE = 1,       // bad command line
@@ -35,10 +34,13 @@ enum KeloCode : int32_t {
     KELO_BAD_IMPORT = 5,  // a file to import (OBJ or glTF) is refused
     KELO_NOT_LIKE = 6,    // an imported model's topology differs from the --like base
     KELO_WRITE = 7,       // an output cannot be written; any earlier file there is kept
-    KELO_NO_MEMORY = memCode + 2,  // out of memory, as the library's strAlloc
-    KELO_NO_OPEN = fileCode + 0,   // an input cannot be opened, as the library's fileOpen
-    KELO_READ = fileCode + 12,     // an input cannot be read, as getByteArray
-    KELO_SHORT = fileCode + 13,    // an input ended before its size, as getByteArray
+
+    // Failures on inputs end with the support library's codes for the same
+    // failures.
+    KELO_NO_MEMORY = ALLOC_CODE,  // out of memory
+    KELO_NO_OPEN = OPEN_CODE,     // an input cannot be opened
+    KELO_READ = GET1_READ_CODE,   // an input cannot be read
+    KELO_SHORT = GET1_EOF_CODE,   // an input ended before its size
 };
 
 // A problem: the exit code it ends kelo with, the file at fault (empty for
@@ -63,11 +65,15 @@ Problem usageProblem(std::string what);
 struct Command;
 struct Args;
 enum OptionId : uint32_t;
-// The message for a problem, one line or two, each ending in '\n':
-// "kelo: FILE: offset N: what", "kelo: FILE:LINE: what", "kelo: FILE: what"
-// or "kelo: what"; a usage problem of a command is "kelo CMD: what" and its
-// usage line.
+// The message for a problem, each line ending in '\n': "kelo: FILE: offset
+// N: what", "kelo: FILE:LINE: what", "kelo: FILE: what" or "kelo: what".  A
+// usage problem of a command is "kelo CMD: what" and its usage line; one of
+// no command (cmd null) is "kelo: what", an empty line and kelo's overview,
+// or the overview alone when what is empty.
 std::string problemMessage(const Problem &p, const Command *cmd = nullptr);
+// Writes the problem's message, if there is a problem, on the error stream,
+// and returns its code.  The only writer of the error stream in kelo.
+int32_t reportProblem(const Problem &p, const Command *cmd = nullptr);
 
 /* io.cpp -- inputs, outputs and the standard streams */
 
@@ -77,9 +83,11 @@ struct Input {
     std::vector<unsigned char> bytes;
 };
 
-// Reads the file name whole through the support library: as written, then
-// with each extension of list (null: as written only).  Returns a problem
-// with the library's code when it cannot be opened (30) or read (42, 43).
+// Reads the file name whole: as written, then under each name that the
+// extensions of list make of it (null: as written only), the names and their
+// order those of the support library's fileMatchOpen.  in.name is the name
+// it opened under.  KELO_NO_OPEN when it opens under none, KELO_READ or
+// KELO_SHORT when it cannot be read whole.
 Problem readInput(const std::string &name, const char *const *list, Input &in);
 
 // Writes size bytes to target: to a temporary file beside it, every write,

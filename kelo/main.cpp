@@ -1,11 +1,13 @@
 // main.cpp -- kelo's program: the standard descriptors, the run, and the
-// Exit the support library calls on its own fatal reports
+// Exit the support library is linked with
 #include "kelo.h"
 
 #include <cstdlib>
 
-// kelo holds nothing the library would need to release: it only ends the
-// process, as the library's contract asks for codes other than 0.
+// kelo calls none of the library's routines that report their own failures
+// (every problem is kelo's, reported by reportProblem), but the library's
+// report procedure comes with msgPrint and needs an Exit: as the library's
+// contract asks, it ends the process for codes other than 0.
 void Exit(int32_t code)
 {
     if (code != 0)
@@ -15,9 +17,8 @@ void Exit(int32_t code)
 int main(int argc, char **argv)
 {
     // No file kelo opens may take the place of a closed standard stream.
-    if (!stdDescriptorsOpen()) {
-        msgPrint(stderr, "kelo: cannot open /dev/null for a closed standard stream\n");
-        return KELO_NO_OPEN;
-    }
+    if (!stdDescriptorsOpen())
+        return reportProblem(
+            problemIn(KELO_NO_OPEN, "", "cannot open /dev/null for a closed standard stream"));
     return keloMain(argc, argv);
 }

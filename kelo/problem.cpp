@@ -1,4 +1,5 @@
-// problem.cpp -- building problems, and the one place that words them
+// problem.cpp -- building problems, and the one place that words them and
+// writes them on the error stream
 #include "kelo.h"
 
 #include <cstdarg>
@@ -48,6 +49,8 @@ std::string problemMessage(const Problem &p, const Command *cmd)
     if (p.code == KELO_USAGE && cmd)
         return format("kelo %s: %s\nusage: %s\n", cmd->name, p.what.c_str(),
                       commandUsage(*cmd).c_str());
+    if (p.code == KELO_USAGE)
+        return (p.what.empty() ? "" : "kelo: " + p.what + "\n\n") + overview();
     std::string where;
     if (p.line > 0)
         where = format("%s:%lld: ", p.file.c_str(), (long long)p.line);
@@ -56,4 +59,11 @@ std::string problemMessage(const Problem &p, const Command *cmd)
     else if (!p.file.empty())
         where = p.file + ": ";
     return "kelo: " + where + p.what + "\n";
+}
+
+int32_t reportProblem(const Problem &p, const Command *cmd)
+{
+    if (p)
+        msgPrint(stderr, "%s", problemMessage(p, cmd).c_str());
+    return p.code;
 }

@@ -37,21 +37,22 @@ static void readBufferTake(FILE *fp)
 
 // Opens name with the stream mode and returns a new handle owned by the
 // caller, with pos 0.  The record counts as FILE_HANDLE_SIZE bytes.  Ends the
-// process with 11 when the record cannot be allocated and with 30 when the
-// stream cannot be opened; with OPEN_ERR suppressed the latter returns null,
-// the record already given back.  A suppressed ALC_ERR also returns null.
+// process with HANDLE_ALLOC_CODE when the record cannot be allocated and with
+// OPEN_CODE when the stream cannot be opened; with OPEN_ERR suppressed the
+// latter returns null, the record already given back.  A suppressed ALC_ERR
+// also returns null.
 FileHandle *fileOpen(const char *name, const char *mode)
 {
     allocCounted(FILE_HANDLE_SIZE);
     FileHandle *fh = (FileHandle *)malloc(sizeof *fh);
     if (!fh) {
-        allocReport("fileOpen", 1, FILE_HANDLE_SIZE, memCode + 1);
+        allocReport("fileOpen", 1, FILE_HANDLE_SIZE, HANDLE_ALLOC_CODE);
         return nullptr;
     }
     fh->fp = fopen(name, mode);
     if (!fh->fp) {
         memFree(fh);
-        errReport(OPEN_ERR, fileCode + 0, name);
+        errReport(OPEN_ERR, OPEN_CODE, name);
         return nullptr;
     }
     if (mode[0] == 'r')
@@ -66,7 +67,7 @@ FileHandle *fileOpen(const char *name, const char *mode)
 }
 
 // Closes the stream and gives back the names and the record; null is
-// ignored.  A failing close ends the process with 31.
+// ignored.  A failing close ends the process with CLOSE_CODE.
 void fileClose(FileHandle *fh)
 {
     if (!fh)
@@ -77,7 +78,7 @@ void fileClose(FileHandle *fh)
         if (slot >= 0)
             readBufferOwner[slot] = nullptr;
         if (rc == EOF)
-            errReport(CLOSE_ERR, fileCode + 1, fh->name);
+            errReport(CLOSE_ERR, CLOSE_CODE, fh->name);
         fh->fp = nullptr;
     }
     memFree(fh->name);

@@ -4,12 +4,12 @@
 static const char SEEK_ERR[] = "Seek error \"%s\" at %ld bytes";
 
 // Seeks to offset bytes from the start and returns 1.  A failure (a negative
-// offset, say) ends the process with 32 whatever the caller suppresses, as
-// the key is this routine's own; pos changes only on success.
+// offset, say) ends the process with SEEK_CODE whatever the caller
+// suppresses, as the key is this routine's own; pos changes only on success.
 int32_t fileSeek(FileHandle *fh, int32_t offset)
 {
     if (fseek(fh->fp, offset, SEEK_SET) != 0)
-        errReport(SEEK_ERR, fileCode + 2, fh->name, (long)offset);
+        errReport(SEEK_ERR, SEEK_CODE, fh->name, (long)offset);
     fh->pos = offset;
     return 1;
 }

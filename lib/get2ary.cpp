@@ -1,12 +1,14 @@
-// get2ary.cpp -- read an array of little-endian 16-bit values through a FileHandle
+// get2ary.cpp -- read an array of little-endian 16-bit values through a
+// FileHandle
 #include "klib.h"
 
 #include <bit>
 
 // Reads n values with one block read and returns the bytes read (2 per whole
-// value).  A short read ends the process with 44 on a stream error, else 45
-// at end of file, both at the position before the read; pos then grows by
-// the bytes read.  Slots past a short read hold nothing meaningful.
+// value).  A short read ends the process with GET2_READ_CODE on a stream
+// error, else GET2_EOF_CODE at end of file, both at the position before the
+// read; pos then grows by the bytes read.  Slots past a short read hold
+// nothing meaningful.
 //
 // The engine calls this twice per element, so the per-call cost is the cost
 // of a comparison: fread_unlocked (glibc) is fread without the stream lock,
@@ -25,9 +27,9 @@ int32_t get2ByteArray(int16_t *values, int32_t n, FileHandle *fh)
     }
     if (got < (size_t)n) {
         if (ferror_unlocked(fh->fp))
-            errReport(READ_ERR, fileCode + 14, fh->name, (long)fh->pos);
+            errReport(READ_ERR, GET2_READ_CODE, fh->name, (long)fh->pos);
         else if (feof_unlocked(fh->fp))
-            errReport(EOF_ERR, fileCode + 15, fh->name, (long)fh->pos);
+            errReport(EOF_ERR, GET2_EOF_CODE, fh->name, (long)fh->pos);
     }
     posAdvance(fh, (uint32_t)(2 * got));
     return (int32_t)(2 * got);

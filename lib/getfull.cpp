@@ -18,9 +18,9 @@ static int32_t fullPathSize(const char *path)
 }
 
 // Returns the canonical absolute path of path in a counted block owned by
-// the caller, labelled with the path (failure: 12).  The block is
+// the caller, labelled with the path (failure: ALLOC_CODE).  The block is
 // FULL_PATH_SIZE bytes, or as long as a longer path needs.  Ends the
-// process with 51 or 52 as getFullPath0 does.
+// process with CWD_CODE or BAD_PATH_CODE as getFullPath0 does.
 char *getFullPath(const char *path)
 {
     int32_t size = fullPathSize(path);

@@ -10,7 +10,7 @@ static const char BAD_PATH_ERR[] = "Bad path name: \"%s\"\n";
 // Puts the absolute form of path into buffer: path itself when it starts with
 // '/', else the working directory, '/' and path.  The working directory is
 // asked for in FULL_PATH_SIZE bytes; when it cannot be had in them the
-// process ends with 51.  Returns false, the buffer emptied, when the joined
+// process ends with CWD_CODE.  Returns false, the buffer emptied, when the joined
 // path does not fit in size bytes after all: the working directory may have
 // changed since getFullPath measured it.
 static bool joinPath(const char *path, char *buffer, int32_t size)
@@ -21,7 +21,7 @@ static bool joinPath(const char *path, char *buffer, int32_t size)
         return true;
     }
     if (!getcwd(buffer, FULL_PATH_SIZE) || buffer[0] != '/')
-        errReport(CWD_ERR, libCode + 1, path);
+        errReport(CWD_ERR, CWD_CODE, path);
     size_t cwd = strlen(buffer);
     if (cwd + 1 + n >= (size_t)size) {
         buffer[0] = '\0';
@@ -53,7 +53,7 @@ static bool isDotDot(const char *s, size_t n) { return n == 2 && s[0] == '.' && 
 
 // Counts the components of the joined path (never empty: it starts with
 // '/') that survive "." and "..", reporting a ".." that finds nothing to
-// remove at the moment it is met (code 52).
+// remove at the moment it is met (BAD_PATH_CODE).
 static int32_t keptComponents(const char *joined, const char *path)
 {
     int32_t count = 0;
@@ -63,7 +63,7 @@ static int32_t keptComponents(const char *joined, const char *path)
         nextComponent(&cursor, &start, &len);
         if (isDotDot(start, len)) {
             if (--count < 0)
-                errReport(BAD_PATH_ERR, libCode + 2, path);
+                errReport(BAD_PATH_ERR, BAD_PATH_CODE, path);
         } else if (!isDot(start, len)) {
             count++;
         }
@@ -99,9 +99,9 @@ static void rebuild(char *buffer)
 // The work is textual: links are not followed and nothing need exist.  When
 // no component is left the joined path stays as it is.  The buffer holds
 // size bytes, as many as getFullPath, the one caller, measured for the
-// joined path, and at least FULL_PATH_SIZE.  Ends the process with 51 when
+// joined path, and at least FULL_PATH_SIZE.  Ends the process with CWD_CODE when
 // the working directory cannot be had in FULL_PATH_SIZE bytes (a relative
-// path only) and with 52 when a ".." climbs above the root; both keys are
+// path only) and with BAD_PATH_CODE when a ".." climbs above the root; both keys are
 // this routine's own, so no caller can suppress them.  Returns null, the
 // buffer emptied, when the working directory changed since it was measured
 // and the joined path no longer fits.

@@ -2,10 +2,9 @@
 // the binary file handle, file names and the absolute-path canonicaliser.
 //
 // Every routine that can fail reports its own failure on the error stream and
-// ends the process through the program's Exit with a code from one of the
-// bases below plus a fixed offset, unless the caller has put the failure's
-// key on the suppression list, in which case the routine returns its failure
-// value instead.
+// ends the process through the program's Exit with that failure's code
+// (below), unless the caller has put the failure's key on the suppression
+// list, in which case the routine returns its failure value instead.
 #ifndef KLIB_H
 #define KLIB_H
 
@@ -37,6 +36,25 @@ constexpr int32_t fileCode = 30;  // file access
 constexpr int32_t libCode = 50;   // other library services
 constexpr int32_t formCode = 70;  // file format
 constexpr int32_t synCode = 90;   // text syntax
+
+// The exit code of each failure the library reports, named here once for
+// the routines and both programs.
+constexpr int32_t HANDLE_ALLOC_CODE = memCode + 1;  // fileOpen: the handle record
+constexpr int32_t ALLOC_CODE = memCode + 2;         // strAlloc: a block
+constexpr int32_t COPY_ALLOC_CODE = memCode + 3;    // strCopy: a string copy
+constexpr int32_t OPEN_CODE = fileCode + 0;         // fileOpen: the file does not open
+constexpr int32_t CLOSE_CODE = fileCode + 1;        // fileClose
+constexpr int32_t SEEK_CODE = fileCode + 2;         // fileSeek
+constexpr int32_t PUT2_WRITE_CODE = fileCode + 5;   // put2Bytes
+constexpr int32_t PUT4_WRITE_CODE = fileCode + 6;   // put4Bytes
+constexpr int32_t GET4_READ_CODE = fileCode + 10;   // get4Bytes: a read error
+constexpr int32_t GET4_EOF_CODE = fileCode + 11;    // get4Bytes: the end of the file
+constexpr int32_t GET1_READ_CODE = fileCode + 12;   // getByteArray: a read error
+constexpr int32_t GET1_EOF_CODE = fileCode + 13;    // getByteArray: the end of the file
+constexpr int32_t GET2_READ_CODE = fileCode + 14;   // get2ByteArray: a read error
+constexpr int32_t GET2_EOF_CODE = fileCode + 15;    // get2ByteArray: the end of the file
+constexpr int32_t CWD_CODE = libCode + 1;           // getFullPath0: no working directory
+constexpr int32_t BAD_PATH_CODE = libCode + 2;      // getFullPath0: ".." above the root
 
 constexpr int32_t IGNORE_MAX = 30;
 extern ErrKey _ignoreErr_[IGNORE_MAX];

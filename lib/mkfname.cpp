@@ -3,9 +3,10 @@
 
 // Returns a counted new string owned by the caller: the name with the
 // extension (which may start with '.'), decided as mkFilePlan says.  A name
-// kept as it is comes from strCopy (failure: 13); a built name comes from
-// strAlloc labelled with the name when '.' and the extension are appended,
-// or "mkFileName" when the extension is completed from a list (failure: 12).
+// kept as it is comes from strCopy (failure: COPY_ALLOC_CODE); a built name
+// comes from strAlloc labelled with the name when '.' and the extension are
+// appended, or "mkFileName" when the extension is completed from a list
+// (failure: ALLOC_CODE).
 char *mkFileName(const char *name, const char *ext, const char *const *list)
 {
     MkPlan plan = mkFilePlan(name, ext, list);

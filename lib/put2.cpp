@@ -3,8 +3,8 @@
 
 // As put4Bytes for two bytes, low byte first: success is judged on the high
 // byte, the stream is flushed in every case, and a failure ends the process
-// with 35 at the position before the call (0 when WRIT_ERR is suppressed).
-// Unlocked stream calls as in put4Bytes.
+// with PUT2_WRITE_CODE at the position before the call (0 when WRIT_ERR is
+// suppressed). Unlocked stream calls as in put4Bytes.
 int32_t put2Bytes(int16_t value, FileHandle *fh)
 {
     uint16_t bits = (uint16_t)value;
@@ -15,6 +15,6 @@ int32_t put2Bytes(int16_t value, FileHandle *fh)
     (void)fflush_unlocked(fh->fp);
     if (ok)
         return 1;
-    errReport(WRIT_ERR, fileCode + 5, fh->name, (long)fh->pos);
+    errReport(WRIT_ERR, PUT2_WRITE_CODE, fh->name, (long)fh->pos);
     return 0;
 }

@@ -24,7 +24,7 @@ void allocReport(const char *label, int32_t size, long factor, int32_t code)
 }
 
 // Returns a counted block of size bytes owned by the caller.  A failure ends
-// the process with code 12 naming the label ("strAlloc" when there is none);
+// the process with ALLOC_CODE naming the label ("strAlloc" when there is none);
 // with ALC_ERR suppressed it returns null.  A request for 0 bytes gets a
 // block all the same; a negative size always fails.
 char *strAlloc(int32_t size, const char *label)
@@ -32,12 +32,13 @@ char *strAlloc(int32_t size, const char *label)
     allocCounted(size);
     void *block = size >= 0 ? malloc(size > 0 ? (size_t)size : 1) : nullptr;
     if (!block)
-        allocReport(label ? label : "strAlloc", size, 1, memCode + 2);
+        allocReport(label ? label : "strAlloc", size, 1, ALLOC_CODE);
     return (char *)block;
 }
 
 // Returns a counted copy of s owned by the caller.  Its allocation failure is
-// reported here, once, with code 13, and never by strAlloc with code 12.
+// reported here, once, with COPY_ALLOC_CODE, and never by strAlloc with
+// ALLOC_CODE.
 char *strCopy(const char *s)
 {
     int32_t size = (int32_t)(strlen(s) + 1);
@@ -45,7 +46,7 @@ char *strCopy(const char *s)
     char *copy = strAlloc(size, s);
     errPop();
     if (!copy) {
-        allocReport(s, size, 1, memCode + 3);
+        allocReport(s, size, 1, COPY_ALLOC_CODE);
         return nullptr;
     }
     memcpy(copy, s, (size_t)size);
