@@ -306,7 +306,7 @@ static bool texElement(const unsigned char *inBase, const unsigned char *inVar, 
     bool differs = false;
     for (uint32_t v = 0; v < TEX_VALUES; v++) {
         uint32_t at = texByteAt(v);
-        tex[v] = v / 2 < texWords(mode) ? (int16_t)(inVar[at] - inBase[at]) : 0;
+        tex[v] = v / 2 < primCorners(mode) ? (int16_t)(inVar[at] - inBase[at]) : 0;
         differs |= tex[v] != 0;
     }
     return differs;
