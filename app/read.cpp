@@ -90,12 +90,40 @@ static void seekBoth(FileHandle *base, uint32_t inBase, FileHandle *var, uint32_
     fileSeek(var, (int32_t)inVar);
 }
 
-// Reads the next word of the current object entry from both models, the
-// base's first.
-static void entryPair(FileHandle *base, FileHandle *var, uint32_t *inBase, uint32_t *inVar)
+// The current object entry of the base and of the variant, by word, and how
+// many of its words have been read.
+struct EntryPair {
+    uint32_t inBase[ENTRY_WORDS];
+    uint32_t inVar[ENTRY_WORDS];
+    uint32_t read;
+};
+
+// Reads the entry's words up to and including word last, each from both
+// models, the base's first.  The words are read in the entry's order from
+// where the seek to its start left both files.
+static void entryUpTo(FileHandle *base, FileHandle *var, KgxEntryWord last, EntryPair *e)
 {
-    *inBase = get4Bytes(base);
-    *inVar = get4Bytes(var);
+    for (; e->read <= last; e->read++) {
+        e->inBase[e->read] = get4Bytes(base);
+        e->inVar[e->read] = get4Bytes(var);
+    }
+}
+
+static void entryLine(FILE *fp, const char *format, const EntryPair *e, KgxEntryWord w)
+{
+    printPair(fp, format, e->inBase[w], e->inVar[w]);
+}
+
+// Keeps the entry in the engine's object-table variables.
+static void entryKeep(const EntryPair *e)
+{
+    vert_top1 = e->inBase[ENTRY_VERT_TOP], vert_top2 = e->inVar[ENTRY_VERT_TOP];
+    norm_top1 = e->inBase[ENTRY_NORM_TOP], norm_top2 = e->inVar[ENTRY_NORM_TOP];
+    prim_top1 = e->inBase[ENTRY_PRIM_TOP], prim_top2 = e->inVar[ENTRY_PRIM_TOP];
+    n_vert = e->inBase[ENTRY_N_VERT];
+    n_norm = e->inBase[ENTRY_N_NORM];
+    n_prim = e->inBase[ENTRY_N_PRIM];
+    scale = e->inBase[ENTRY_SCALE];
 }
 
 // Starts the record at element j: object index, first index and a
@@ -193,37 +221,38 @@ static void diffElements(FileHandle *base, uint32_t top1, FileHandle *var, uint3
 // when the normal counts differ while it is on.
 static int32_t readVnEntry(FileHandle *base, FileHandle *var, FileHandle **normals)
 {
-    uint32_t inVar;
+    EntryPair e = {};
     seekBoth(base, nextObj, var, nextObj);
-    entryPair(base, var, &vert_top1, &vert_top2);
+    entryUpTo(base, var, ENTRY_VERT_TOP, &e);
     if (Dump)
-        printPair(dout, "\tVertex top   : %10lu  %10lu\n", vert_top1, vert_top2);
-    entryPair(base, var, &n_vert, &inVar);
+        entryLine(dout, "\tVertex top   : %10lu  %10lu\n", &e, ENTRY_VERT_TOP);
+    entryUpTo(base, var, ENTRY_N_VERT, &e);
     if (Verbose)
-        printPair(vout, "No. of Vertices   : %10lu  %10lu\n", n_vert, inVar);
-    if (n_vert != inVar) {
+        entryLine(vout, "No. of Vertices   : %10lu  %10lu\n", &e, ENTRY_N_VERT);
+    if (e.inBase[ENTRY_N_VERT] != e.inVar[ENTRY_N_VERT]) {
         msgPrint(stderr, "\n\tERROR!: No. of Vertices differ(\"%s\")!!\n", var->name);
         return 0;
     }
-    entryPair(base, var, &norm_top1, &norm_top2);
+    entryUpTo(base, var, ENTRY_NORM_TOP, &e);
     if (Dump)
-        printPair(dout, "\tNormal top   : %10lu  %10lu\n", norm_top1, norm_top2);
-    entryPair(base, var, &n_norm, &inVar);
+        entryLine(dout, "\tNormal top   : %10lu  %10lu\n", &e, ENTRY_NORM_TOP);
+    entryUpTo(base, var, ENTRY_N_NORM, &e);
     if (Verbose)
-        printPair(vout, "No. of Normals    : %10lu  %10lu\n", n_norm, inVar);
-    if (*normals && n_norm != inVar) {
+        entryLine(vout, "No. of Normals    : %10lu  %10lu\n", &e, ENTRY_N_NORM);
+    if (*normals && e.inBase[ENTRY_N_NORM] != e.inVar[ENTRY_N_NORM]) {
         msgPrint(stderr, "WARNING!: No. of Normals differ!!  Can't make a normal Kelo file.\n");
         *normals = nullptr;
     }
-    entryPair(base, var, &prim_top1, &prim_top2);
+    entryUpTo(base, var, ENTRY_PRIM_TOP, &e);
     if (Dump)
-        printPair(dout, "\tPrimitive top: %10lu  %10lu\n", prim_top1, prim_top2);
-    entryPair(base, var, &n_prim, &inVar);
+        entryLine(dout, "\tPrimitive top: %10lu  %10lu\n", &e, ENTRY_PRIM_TOP);
+    entryUpTo(base, var, ENTRY_N_PRIM, &e);
     if (Verbose)
-        printPair(vout, "No. of Primitives : %10lu  %10lu\n", n_prim, inVar);
-    entryPair(base, var, &scale, &inVar);
+        entryLine(vout, "No. of Primitives : %10lu  %10lu\n", &e, ENTRY_N_PRIM);
+    entryUpTo(base, var, ENTRY_SCALE, &e);
     if (Verbose)
-        printPair(vout, "Scales            : %10lu  %10lu\n", scale, inVar);
+        entryLine(vout, "Scales            : %10lu  %10lu\n", &e, ENTRY_SCALE);
+    entryKeep(&e);
     nextObj = (uint32_t)base->pos;
     return 1;
 }
@@ -251,21 +280,18 @@ int32_t vn_diff(FileHandle *base, FileHandle *var, FileHandle *vdf, FileHandle *
 // when they differ.
 static int32_t readPrimEntry(FileHandle *base, FileHandle *var)
 {
-    uint32_t inVar;
+    EntryPair e = {};
     seekBoth(base, nextObj, var, nextObj);
-    entryPair(base, var, &vert_top1, &vert_top2);
+    entryUpTo(base, var, ENTRY_VERT_TOP, &e);
     if (Dump == 1)
-        printPair(dout, "\tVertex top   : %10lu  %10lu\n", vert_top1, vert_top2);
-    entryPair(base, var, &n_vert, &inVar);
-    entryPair(base, var, &norm_top1, &norm_top2);
-    entryPair(base, var, &n_norm, &inVar);
-    entryPair(base, var, &prim_top1, &prim_top2);
-    entryPair(base, var, &n_prim, &inVar);
-    if (n_prim != inVar) {
+        entryLine(dout, "\tVertex top   : %10lu  %10lu\n", &e, ENTRY_VERT_TOP);
+    entryUpTo(base, var, ENTRY_N_PRIM, &e);
+    if (e.inBase[ENTRY_N_PRIM] != e.inVar[ENTRY_N_PRIM]) {
         msgPrint(stderr, "\n\tERROR!: No. of Primitives differ(\"%s\")!!\n", var->name);
         return 0;
     }
-    entryPair(base, var, &scale, &inVar);
+    entryUpTo(base, var, ENTRY_SCALE, &e);
+    entryKeep(&e);
     nextObj = (uint32_t)base->pos;
     return 1;
 }
@@ -280,7 +306,7 @@ static bool texElement(const unsigned char *inBase, const unsigned char *inVar, 
     bool differs = false;
     for (uint32_t v = 0; v < TEX_VALUES; v++) {
         uint32_t at = texByteAt(v);
-        tex[v] = v / 2 < texWords(mode) ? (int16_t)(inVar[at] - inBase[at]) : 0;
+        tex[v] = v / 2 < primCorners(mode) ? (int16_t)(inVar[at] - inBase[at]) : 0;
         differs |= tex[v] != 0;
     }
     return differs;

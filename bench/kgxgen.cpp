@@ -109,7 +109,7 @@ void primitives(const Workload &w, uint32_t n, uint32_t salt, const std::vector<
         if (changed && (*changed)[i]) {
             // One of the bytes a texture element compares: the lower (value
             // 2k + 1) or the upper (value 2k) of word k.
-            uint32_t k = rng() % texWords(MODE_TEX4);
+            uint32_t k = rng() % primCorners(MODE_TEX4);
             uint32_t at = texByteAt(2 * k + 1 - rng() % 2);
             packet[at] = (unsigned char)(packet[at] + 1 + rng() % 255);
         }

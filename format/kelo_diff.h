@@ -7,13 +7,13 @@
 #include "kgx_model.h"
 
 /* Texture element: TEX_VALUES differences of packet bytes.  For packet word
-   k (k < 3, and k = 3 too for a four-corner primitive), value 2k compares
-   the word's most significant byte (packet byte 4k + 3) and value 2k + 1 the
-   byte below it (4k + 2).  Bytes from TEX_BYTES on are never compared. */
-constexpr uint32_t TEX_VALUES = 8;
-constexpr uint32_t TEX_BYTES = 16;
+   k (k < primCorners(mode): 3, or 4 for a four-corner primitive), value 2k
+   compares the word's most significant byte (packet byte 4k + 3) and value
+   2k + 1 the byte below it (4k + 2).  Bytes from TEX_BYTES on are never
+   compared. */
+constexpr uint32_t TEX_VALUES = 2 * CORNERS_MAX;
+constexpr uint32_t TEX_BYTES = 4 * CORNERS_MAX;
 
-constexpr uint32_t texWords(uint32_t mode) { return mode & MODE_FOUR_CORNERS ? 4 : 3; }
 constexpr uint32_t texByteAt(uint32_t value) { return 4 * (value / 2) + 3 - value % 2; }
 
 /* Kelo difference file (vdf, ndf, tdf), all values little-endian: a 32-bit

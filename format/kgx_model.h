@@ -66,6 +66,10 @@ constexpr uint32_t PRIM_FREE_BITS = 0x00FF00FFu;       // the bits that are not 
 
 constexpr uint32_t primPacketWords(uint32_t header) { return header >> 8 & 0xFF; }
 constexpr uint32_t primMode(uint32_t header) { return header >> 24; }
+// Corners of a primitive of the mode: 4 with MODE_FOUR_CORNERS, else 3.  A
+// textured primitive's first that many packet words hold its texture bytes.
+constexpr uint32_t CORNERS_MAX = 4;
+constexpr uint32_t primCorners(uint32_t mode) { return mode & MODE_FOUR_CORNERS ? CORNERS_MAX : 3; }
 constexpr uint32_t primHeader(uint32_t mode, uint32_t words, uint32_t freeBits = 0)
 {
     return mode << 24 | (words & 0xFF) << 8 | (freeBits & PRIM_FREE_BITS);

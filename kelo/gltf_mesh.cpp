@@ -27,35 +27,18 @@ struct Corner {
 
 }  // namespace
 
-// The corners of object k's primitives, three per triangle (quads as a
-// fan).  A packet of two words per corner names each corner's normal in
-// its second half; a shorter one uses the normal numbered like the vertex.
-// KELO_BAD_MODEL at a primitive whose packet is shorter than its corners or
-// whose indices lie outside the object.
+// The corners of object k's primitives (primitiveCorners), three per
+// triangle (quads as a fan).
 static Problem triangleCorners(const Model &m, uint32_t k, std::vector<Corner> &out)
 {
-    const KgxObject &ob = m.obj[k];
-    for (uint32_t j = 0; j < ob.nPrim; j++) {
-        uint32_t at = m.primitiveAt(k, j), head = m.word(at), n = primCorners(head);
-        uint32_t words = primPacketWords(head);
-        bool textured = primMode(head) & MODE_TEXTURED;
-        const char *why = words < n ? "its packet has fewer words than corners" : nullptr;
-        Corner c[4];
-        for (uint32_t i = 0; !why && i < n; i++) {
-            uint32_t word = m.word(at + PRIM_HEAD + 4 * i);
-            uint32_t normal = words >= 2 * n ? m.word(at + PRIM_HEAD + 4 * (n + i)) : word;
-            c[i] = {cornerIndex(word), cornerIndex(normal), textured,
-                    textured ? cornerU(word) : (uint8_t)0, textured ? cornerV(word) : (uint8_t)0};
-            if (c[i].vertex >= ob.nVert)
-                why = "a vertex index is out of range";
-            else if (ob.nNorm && c[i].normal >= ob.nNorm)
-                why = "a normal index is out of range";
-        }
-        if (why)
-            return problemAt(
-                KELO_BAD_MODEL, m.name, at,
-                format("object %lu primitive %lu: %s", (unsigned long)k, (unsigned long)j, why));
-        fanTriangles(n, [&](uint32_t a, uint32_t b, uint32_t d) {
+    for (uint32_t j = 0; j < m.obj[k].nPrim; j++) {
+        PrimCorners p;
+        if (Problem problem = primitiveCorners(m, k, j, p))
+            return problem;
+        Corner c[CORNERS_MAX];
+        for (uint32_t i = 0; i < p.n; i++)
+            c[i] = {p.at[i].vertex, p.at[i].normal, p.textured, p.at[i].u, p.at[i].v};
+        fanTriangles(p.n, [&](uint32_t a, uint32_t b, uint32_t d) {
             out.insert(out.end(), {c[a], c[b], c[d]});
         });
     }

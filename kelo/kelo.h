@@ -160,6 +160,33 @@ Problem modelParse(Model &m);
 // Reads the model name (with the "kgx" and "KGX" fallbacks) and parses it.
 Problem modelLoad(const std::string &name, Model &m);
 
+// A primitive's corners as kelo reads packets: each corner's vertex and
+// normal index in its object's arrays and its texture bytes (0 when the
+// primitive is untextured).
+struct PrimCorner {
+    uint32_t vertex, normal;
+    uint8_t u, v;
+};
+struct PrimCorners {
+    uint32_t n = 0;  // primCorners(mode)
+    bool textured = false;
+    PrimCorner at[CORNERS_MAX];
+};
+
+// Reads the corners of a primitive from its header and packet words, for an
+// object of nVert vertices and nNorm normals, in the layout kelo writes
+// (kgx_model.h): word c gives corner c's vertex index and texture bytes,
+// word n + c its normal index.  A packet shorter than two words per corner
+// names no normals: each corner's normal is the one numbered like its
+// vertex.  Returns null, or why the primitive cannot be read: its packet has
+// fewer words than corners, or an index lies outside the object (a normal
+// index only when the object has normals).
+const char *cornersRead(uint32_t head, const uint32_t *packet, uint32_t nVert, uint32_t nNorm,
+                        PrimCorners &out);
+// Primitive j of object k read by cornersRead; KELO_BAD_MODEL at its header
+// when it cannot be read.
+Problem primitiveCorners(const Model &m, uint32_t k, uint32_t j, PrimCorners &out);
+
 /* kelofile.cpp -- difference files held whole, split into records and
    variant groups */
 

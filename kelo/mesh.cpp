@@ -8,9 +8,6 @@
 #include <cmath>
 #include <cstdlib>
 
-// Corners of a primitive: its corner c's U and V stand in texture word c.
-uint32_t primCorners(uint32_t head) { return texWords(primMode(head)); }
-
 // A texture coordinate as a byte: 0..1 maps to 0..255.  A coordinate
 // outside 0..1 tiles: its fractional part is mapped, so 1.25 and -0.75 give
 // the byte of 0.25.
@@ -311,26 +308,28 @@ Problem meshBuild(const ObjText &t, const std::vector<uint32_t> &scales, Mesh &m
 }
 
 // A primitive in words: its kind and its corners' vertex and normal indices,
-// or its raw header when its packet is not laid out as kelo lays it out.
-static std::string primText(uint32_t head, const uint32_t *words)
+// or its raw header when it could not be read (null) or its header is not
+// one kelo writes.
+static std::string primText(uint32_t head, const PrimCorners *p)
 {
-    uint32_t n = primCorners(head);
-    if (primPacketWords(head) != 2 * n || (head & PRIM_FREE_BITS) != 0)
+    if (!p || primPacketWords(head) != 2 * p->n || (head & PRIM_FREE_BITS) != 0)
         return format("header 0x%08lX", (unsigned long)head);
-    std::string s =
-        format("%s %s, vertices", (primMode(head) & MODE_TEXTURED) ? "textured" : "plain",
-               n == 4 ? "quad" : "triangle");
-    for (uint32_t i = 0; i < 2 * n; i++)
-        s += format("%s %lu", i == n ? ", normals" : "", (unsigned long)cornerIndex(words[i]));
+    std::string s = format("%s %s, vertices", p->textured ? "textured" : "plain",
+                           p->n == CORNERS_MAX ? "quad" : "triangle");
+    for (uint32_t i = 0; i < p->n; i++)
+        s += format(" %lu", (unsigned long)p->at[i].vertex);
+    s += ", normals";
+    for (uint32_t i = 0; i < p->n; i++)
+        s += format(" %lu", (unsigned long)p->at[i].normal);
     return s;
 }
 
 /*
  * Checks that m can be compared with base element by element: the same
  * objects with the same numbers of vertices, normals and primitives, and
- * primitives with the same headers, vertex indices and normal indices (the
- * texture bytes may differ).  The work is bounded by the mesh, whatever
- * arrays the base's objects share.
+ * primitives with the same headers, vertex indices and normal indices as
+ * primitiveCorners reads them (the texture bytes may differ).  The work is
+ * bounded by the mesh, whatever arrays the base's objects share.
  */
 Problem meshLike(const Mesh &m, const Model &base)
 {
@@ -356,23 +355,23 @@ Problem meshLike(const Mesh &m, const Model &base)
                                         base.name.c_str(), c.want));
         size_t at = 0;
         for (uint32_t j = 0; j < o.head.size(); j++) {
-            uint32_t prim = base.primitiveAt(k, j), head = base.word(prim);
-            uint32_t words = primPacketWords(o.head[j]), n = primCorners(o.head[j]);
-            std::vector<uint32_t> want(primPacketWords(head));
-            for (size_t i = 0; i < want.size(); i++)
-                want[i] = base.word(prim + PRIM_HEAD + 4 * (uint32_t)i);
-            bool same = o.head[j] == head;
-            // Corner words may differ in their U and V bytes only.
-            for (uint32_t i = 0; same && i < words; i++)
-                same = i < n ? cornerIndex(o.packet[at + i]) == cornerIndex(want[i])
-                             : o.packet[at + i] == want[i];
+            uint32_t head = base.word(base.primitiveAt(k, j));
+            PrimCorners got, want;
+            cornersRead(o.head[j], &o.packet[at], b.nVert, b.nNorm, got);
+            bool readable = !primitiveCorners(base, k, j, want);
+            bool same = readable && o.head[j] == head;
+            // Corners may differ in their texture bytes only.
+            for (uint32_t i = 0; same && i < got.n; i++) {
+                const PrimCorner &g = got.at[i], &w = want.at[i];
+                same = g.vertex == w.vertex && g.normal == w.normal;
+            }
             if (!same)
                 return unlike(o.primLine[j],
                               format("object %lu (group \"%s\") primitive %lu is %s; in %s: %s",
                                      (unsigned long)k, o.group.c_str(), (unsigned long)j,
-                                     primText(o.head[j], &o.packet[at]).c_str(), base.name.c_str(),
-                                     primText(head, want.data()).c_str()));
-            at += words;
+                                     primText(o.head[j], &got).c_str(), base.name.c_str(),
+                                     primText(head, readable ? &want : nullptr).c_str()));
+            at += primPacketWords(o.head[j]);
         }
     }
     return {};

@@ -31,8 +31,6 @@ struct Mesh {
     std::vector<MeshObject> obj;
 };
 
-// Corners of a primitive: 4 with MODE_FOUR_CORNERS, else 3.
-uint32_t primCorners(uint32_t head);
 // The triangles of a polygon of n corners, as a fan from its first corner:
 // triangle(0, 1, 2), triangle(0, 2, 3), ...
 template <typename F>

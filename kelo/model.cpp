@@ -1,5 +1,6 @@
 // model.cpp -- KGX models held whole: the layout checked against the file's
-// size, the distinct arrays told apart, every primitive located once
+// size, the distinct arrays told apart, every primitive located once, and
+// the one reader of the primitives' corners
 #include "kelo.h"
 
 #include <unordered_map>
@@ -143,4 +144,41 @@ Problem modelLoad(const std::string &name, Model &m)
     m.name = std::move(in.name);
     m.image = std::move(in.bytes);
     return modelParse(m);
+}
+
+const char *cornersRead(uint32_t head, const uint32_t *packet, uint32_t nVert, uint32_t nNorm,
+                        PrimCorners &out)
+{
+    uint32_t n = primCorners(primMode(head)), words = primPacketWords(head);
+    out.n = n;
+    out.textured = primMode(head) & MODE_TEXTURED;
+    if (words < n)
+        return "its packet has fewer words than corners";
+    for (uint32_t c = 0; c < n; c++) {
+        uint32_t word = packet[c];
+        PrimCorner &corner = out.at[c];
+        corner.vertex = cornerIndex(word);
+        corner.normal = cornerIndex(words < 2 * n ? word : packet[n + c]);
+        corner.u = out.textured ? cornerU(word) : 0;
+        corner.v = out.textured ? cornerV(word) : 0;
+        if (corner.vertex >= nVert)
+            return "a vertex index is out of range";
+        if (nNorm && corner.normal >= nNorm)
+            return "a normal index is out of range";
+    }
+    return nullptr;
+}
+
+Problem primitiveCorners(const Model &m, uint32_t k, uint32_t j, PrimCorners &out)
+{
+    uint32_t at = m.primitiveAt(k, j), head = m.word(at);
+    uint32_t packet[2 * CORNERS_MAX];
+    for (uint32_t i = 0; i < primPacketWords(head) && i < 2 * CORNERS_MAX; i++)
+        packet[i] = m.word(at + PRIM_HEAD + 4 * i);
+    const char *why = cornersRead(head, packet, m.obj[k].nVert, m.obj[k].nNorm, out);
+    if (!why)
+        return {};
+    return problemAt(
+        KELO_BAD_MODEL, m.name, at,
+        format("object %lu primitive %lu: %s", (unsigned long)k, (unsigned long)j, why));
 }

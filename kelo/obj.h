@@ -46,9 +46,10 @@ Problem meshBuild(const ObjText &t, const std::vector<uint32_t> &scales, Mesh &m
 /* obj_write.cpp -- a model as OBJ text */
 
 // The model as OBJ text: each distinct vertex and normal array once, one
-// group of faces per object.  KELO_BAD_MODEL when a primitive is not in the
-// packet layout kelo writes, or when the faces to write would outnumber the
-// model's bytes (objects that share primitive areas).
+// group of faces per object, their corners without normals in an object
+// without normals.  KELO_BAD_MODEL when a primitive cannot be read
+// (primitiveCorners), or when the faces to write would outnumber the model's
+// bytes (objects that share primitive areas).
 Problem objExport(const Model &m, std::string &text);
 
 #endif

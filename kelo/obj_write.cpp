@@ -2,10 +2,8 @@
 // the units of its scale, unit normals, texture coordinates and faces
 #include "obj.h"
 
-// Every primitive of the model is in kelo's packet layout (two words per
-// corner) with its vertex and normal indices inside its object; otherwise a
-// problem at the first that is not.  The faces to write may not outnumber
-// the model's bytes, which only objects sharing primitive areas make them do.
+// The faces to write may not outnumber the model's bytes, which only
+// objects sharing primitive areas make them do.
 static Problem exportable(const Model &m)
 {
     uint64_t faces = 0;
@@ -16,23 +14,6 @@ static Problem exportable(const Model &m)
                          format("its objects would make %llu faces from %zu bytes; kelo export "
                                 "writes at most one face per byte of the model",
                                 (unsigned long long)faces, m.image.size()));
-    for (uint32_t k = 0; k < m.obj.size(); k++) {
-        const KgxObject &ob = m.obj[k];
-        for (uint32_t j = 0; j < ob.nPrim; j++) {
-            uint32_t at = m.primitiveAt(k, j), head = m.word(at), n = primCorners(head);
-            const char *why =
-                primPacketWords(head) != 2 * n ? "its packet is not two words per corner" : nullptr;
-            for (uint32_t c = 0; !why && c < n; c++)
-                if (cornerIndex(m.word(at + PRIM_HEAD + 4 * c)) >= ob.nVert)
-                    why = "a vertex index is out of range";
-                else if (cornerIndex(m.word(at + PRIM_HEAD + 4 * (n + c))) >= ob.nNorm)
-                    why = "a normal index is out of range";
-            if (why)
-                return problemAt(KELO_BAD_MODEL, m.name, at,
-                                 format("object %lu primitive %lu: %s", (unsigned long)k,
-                                        (unsigned long)j, why));
-        }
-    }
     return {};
 }
 
@@ -85,22 +66,25 @@ Problem objExport(const Model &m, std::string &text)
             }
         }
         for (uint32_t j = 0; j < ob.nPrim; j++) {
-            uint32_t at = m.primitiveAt(k, j) + PRIM_HEAD, n = primCorners(m.word(at - PRIM_HEAD));
-            bool textured = primMode(m.word(at - PRIM_HEAD)) & MODE_TEXTURED;
+            PrimCorners p;
+            if (Problem problem = primitiveCorners(m, k, j, p))
+                return problem;
             std::string face = "f";
-            for (uint32_t c = 0; c < n; c++) {
-                uint32_t corner = m.word(at + 4 * c), normal = m.word(at + 4 * (n + c));
-                uint32_t v = vertFirst[ob.vertArray] + cornerIndex(corner);
-                uint32_t vn = normFirst[ob.normArray] + cornerIndex(normal);
-                uint32_t &vt = vtOf[cornerU(corner) * 256 + cornerV(corner)];
-                if (textured && !vt) {
-                    vt = ++nVt;
-                    text +=
-                        format("vt %.7g %.7g\n", cornerU(corner) / 255.0, cornerV(corner) / 255.0);
+            for (uint32_t c = 0; c < p.n; c++) {
+                const PrimCorner &corner = p.at[c];
+                uint32_t v = vertFirst[ob.vertArray] + corner.vertex;
+                uint32_t vn = normFirst[ob.normArray] + corner.normal;
+                face += format(" %lu", (unsigned long)v);
+                if (p.textured) {
+                    uint32_t &vt = vtOf[corner.u * 256 + corner.v];
+                    if (!vt) {
+                        vt = ++nVt;
+                        text += format("vt %.7g %.7g\n", corner.u / 255.0, corner.v / 255.0);
+                    }
+                    face += format("/%lu", (unsigned long)vt);
                 }
-                face += textured ? format(" %lu/%lu/%lu", (unsigned long)v, (unsigned long)vt,
-                                          (unsigned long)vn)
-                                 : format(" %lu//%lu", (unsigned long)v, (unsigned long)vn);
+                if (ob.nNorm)
+                    face += format(p.textured ? "/%lu" : "//%lu", (unsigned long)vn);
             }
             text += face + "\n";
         }

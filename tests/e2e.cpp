@@ -511,6 +511,16 @@ const std::vector<Case> cases = {
      .err = "keyblend Version 1.51 Apr  1 1996\n\nFail to write: standard output\n",
      .want = {{"base.vdf", ONE_R1}},
      .shell = "exec >/dev/full;"},
+    // The base removed once the run holds it: an open file stays readable.
+    // Its outputs m.ndf and m.tdf are pipes whose reader removes m.kgx
+    // between their opens, before the run reads the base.
+    {.name = "base_removed_while_read",
+     .in = BD1,
+     .args = {"-n", "-t", "m.kgx", "d1.kgx"},
+     .err = same("normal", "d1.kgx", "m.kgx") + same("UV", "d1.kgx", "m.kgx"),
+     .want = {{"m.vdf", ONE_R1}},
+     .shell = "cp base.kgx m.kgx; mkfifo m.ndf m.tdf;"
+              "{ exec 3<m.ndf; rm m.kgx; exec 4<m.tdf; cat <&4 >/dev/null; } &"},
     // Started with its standard streams closed, no message lands in an output.
     {.name = "closed_standard_streams",
      .in = BD1,

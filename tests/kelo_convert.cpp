@@ -188,6 +188,41 @@ TEST(KeloObj, Meshes)
     EXPECT_NE(mesh(groups, true).find("| 600 600 600 600 600 600 |"), std::string::npos);
 }
 
+// Export reads each primitive's corners by one rule: word c the vertex and
+// texture bytes, word n + c the normal, words past 2n ignored; a shorter
+// packet names no normals (each corner's is the one numbered like its
+// vertex), and corners have none in an object without normals.  Fewer words
+// than corners and indices outside the object are refused at the header.
+TEST(KeloObj, ExportReadsCorners)
+{
+    const std::vector<Elem> four = {{0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {1, 1, 0, 0}};
+    const std::string at = "kelo: t.kgx: offset 104: object 0 primitive 0: ";
+    struct {
+        uint32_t mode;
+        std::vector<uint32_t> packet;
+        bool normals;
+        std::string want;  // the face, or the problem
+    } rows[] = {
+        {MODE_TEXTURED, {0xFF000000, 1, 2, 3, 2, 1}, true, "f 1/1/4 2/2/3 3/2/2\n"},
+        {0, {0, 1, 2, 3, 2, 1, 0}, true, "f 1//4 2//3 3//2\n"},
+        {MODE_FOUR_CORNERS, {3, 2, 1, 0, 1}, true, "f 4//4 3//3 2//2 1//1\n"},
+        {0, {0, 1, 2, 9, 9, 9}, false, "f 1 2 3\n"},
+        {0, {0, 1}, true, at + "its packet has fewer words than corners\n"},
+        {0, {0, 1, 4}, true, at + "a vertex index is out of range\n"},
+        {0, {0, 1, 2, 0, 4, 0}, true, at + "a normal index is out of range\n"},
+    };
+    for (const auto &row : rows) {
+        const std::string image = bytes({{Obj{
+            four, row.normals ? four : std::vector<Elem>{}, {prim(row.mode, le32(row.packet))}}}});
+        ::Model m;
+        m.name = "t.kgx", m.image.assign(image.begin(), image.end());
+        std::string text;
+        ASSERT_FALSE(modelParse(m));
+        Problem p = objExport(m, text);
+        EXPECT_EQ(p ? problemMessage(p) : text.substr(text.rfind("f ")), row.want);
+    }
+}
+
 // --fit picks the largest 16.16 scale at which every coordinate a face uses
 // fits, and prints it so that it reads back as the same scale word.
 TEST(KeloObj, Scales)
@@ -342,6 +377,13 @@ TEST(KeloImport, RefusesBadInputs)
         {"t.obj", swap("f 5/1 6/2 7/3 8/4", "f 6/2 7/3 8/4 5/1"), "--like base.kgx", 6,
          "t.obj:15: object 0 (group \"cube\") primitive 1 is textured quad, vertices 5 6 7 4, "
          "normals 5 6 7 4; in base.kgx: textured quad, vertices 4 5 6 7, normals 4 5 6 7"},
+        {"t.obj",
+         c.substr(0, c.find("f ")) + repeat("vn 0 0 1\n", 8) +
+             "f 1/1/8 4/2/5 3/3/6 2/4/7\nf 5/1/4 6/2/3 7/3/2 8/4/1\nf 1/1/8 2/2/7 6/3/3 5/4/4\n"
+             "f 2/1/7 3/2/6 7/3/2 6/4/3\nf 3/1/6 4/2/5 8/3/1 7/4/2\nf 4/1/5 1/2/8 5/3/4 8/4/1\n",
+         "--like base.kgx", 6,
+         "t.obj:22: object 0 (group \"cube\") primitive 0 is textured quad, vertices 0 3 2 1, "
+         "normals 7 4 5 6; in base.kgx: textured quad, vertices 0 3 2 1, normals 0 3 2 1"},
         {"t.obj", swap("f 3/1 4/2 8/3 7/4", "f 3 4 8 7"), "--like base.kgx", 6,
          "t.obj:18: object 0 (group \"cube\") primitive 4 is plain quad, vertices 2 3 7 6, "
          "normals 2 3 7 6; in base.kgx: textured quad, vertices 2 3 7 6, normals 2 3 7 6"},

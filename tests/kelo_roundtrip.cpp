@@ -60,7 +60,7 @@ struct Set {
                                                    : x + 40000);
                 for (Prim &pr : ob.prims)
                     for (uint32_t t = 0, mode = primMode(pr.header);
-                         mode & MODE_TEXTURED && t < 2 * texWords(mode); t++)
+                         mode & MODE_TEXTURED && t < 2 * primCorners(mode); t++)
                         if (texByteAt(t) < pr.packet.size() && pick(1, 100) <= percent)
                             pr.packet[texByteAt(t)] = (char)pick(0, 255);
             }
