@@ -55,8 +55,9 @@ Problem gltfDecode(const Input &in, GltfAsset &asset);
 Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned char>> &variants,
                       uint32_t scale, bool normalTargets, GltfAsset &asset);
 
-// Every position coordinate of the base and of each target at weight 1: the
-// values a fitted scale must hold.
+// The least and the greatest of 0 and every position coordinate of the
+// base and of each target at weight 1: a fitted scale that holds them holds
+// every coordinate, which lies between them.
 std::vector<double> gltfCoordinates(const GltfAsset &asset);
 
 // The mesh of the asset (meshes[0]) and, withTargets, of each target t at
