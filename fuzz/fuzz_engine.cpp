@@ -116,15 +116,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 }
 
 #ifndef KEYBLEND_LIBFUZZER
-int main(int argc, char **argv)
-{
-    long n = 0;
-    for (int i = 1; i < argc; i++)
-        for (const auto &entry : kit::fs::directory_iterator(argv[i])) {
-            std::string bytes = kit::slurp(entry.path());
-            LLVMFuzzerTestOneInput((const uint8_t *)bytes.data(), bytes.size()), n++;
-        }
-    printf("replayed %ld inputs\n", n);
-    return n ? 0 : 1;
-}
+int main(int argc, char **argv) { return kit::replayCorpus(argc, argv, LLVMFuzzerTestOneInput); }
 #endif

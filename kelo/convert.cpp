@@ -52,6 +52,10 @@ static Problem importObj(const Args &args, uint32_t scale, const Model *like,
     return meshBuild(text, scales, meshes.emplace_back());
 }
 
+// The most targets --variants makes files of: each file is a whole model,
+// written all or none, so that their number is kept within reason.
+constexpr size_t VARIANT_FILES_MAX = 1000;
+
 // The base's mesh, then with --variants each target's.
 static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
                           std::vector<Mesh> &meshes, std::vector<std::string> &names)
@@ -62,6 +66,10 @@ static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
     GltfAsset asset;
     if (Problem p = gltfDecode(in, asset))
         return p;
+    if (args.has(OPT_VARIANTS) && asset.targetNames.size() > VARIANT_FILES_MAX)
+        return problemIn(KELO_BAD_IMPORT, in.name,
+                         format("%zu morph targets, more than the %zu files --variants writes",
+                                asset.targetNames.size(), VARIANT_FILES_MAX));
     std::vector<uint32_t> scales;
     auto coordinates = [&] { return gltfCoordinates(asset); };
     if (Problem p = importScales(scale, like, coordinates, in.name, scales))

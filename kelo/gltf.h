@@ -44,9 +44,20 @@ bool isGltfName(const std::string &name);
 std::string gltfEncode(const GltfAsset &asset, bool binary);
 
 // The asset in a file read whole (binary or JSON, told by its content;
-// external buffers are read beside it).  KELO_BAD_IMPORT naming the file
-// and what is wrong.
+// buffer files are read from its folder), every primitive of every mesh
+// (gltf_read.cpp).  KELO_BAD_IMPORT naming the file and what is wrong.
+// The work it allows is bounded by the bytes it reads (docs/robustness.md).
 Problem gltfDecode(const Input &in, GltfAsset &asset);
+
+// The first step of gltfDecode: the file as tinygltf reads it, behind
+// kelo's checks of the GLB's layout and of the JSON's nesting and integers,
+// and through kelo's own access to buffer files.  Every integer kelo reads
+// from m (counts, offsets, lengths, strides, indices) is then from 0 to
+// 2^31 - 1.  bytes: those of the file and of the buffer files read.
+namespace tinygltf {
+class Model;
+}
+Problem gltfLoad(const Input &in, tinygltf::Model &m, uint64_t &bytes);
 
 // The asset of model m with one target per variant: variants[t] is m's
 // image with variant t applied.  scale 0 takes each object's scale word as
@@ -55,8 +66,9 @@ Problem gltfDecode(const Input &in, GltfAsset &asset);
 Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned char>> &variants,
                       uint32_t scale, bool normalTargets, GltfAsset &asset);
 
-// Every position coordinate of the base and of each target at weight 1: the
-// values a fitted scale must hold.
+// The least and the greatest of 0 and every position coordinate of the
+// base and of each target at weight 1: a fitted scale that holds them holds
+// every coordinate, which lies between them.
 std::vector<double> gltfCoordinates(const GltfAsset &asset);
 
 // The mesh of the asset (meshes[0]) and, withTargets, of each target t at

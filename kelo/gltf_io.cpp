@@ -1,8 +1,14 @@
-// gltf_io.cpp -- glTF assets encoded and decoded through tinygltf: one
-// buffer, one mesh, one node and one scene out; every mesh's primitives in,
-// each accessor read with its sparse substitutions and checked against its
-// buffer
+// gltf_io.cpp -- glTF assets through tinygltf: encoded as one buffer, one
+// mesh, one node and one scene; and loaded behind kelo's own checks, which
+// tinygltf does not make (the GLB's chunks, the JSON's depth and integers)
+// and kelo's own file access (buffer files inside the asset's folder only)
 #include "gltf.h"
+
+// The system's headers come first: tinygltf includes its JSON library with
+// hidden visibility, which would hide the declarations that library pulls in.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // tinygltf's implementation is compiled here and nowhere else.  Images are
 // never decoded: kelo reads and writes geometry only.
@@ -13,8 +19,7 @@
 #include <tiny_gltf.h>
 
 #include <algorithm>
-#include <bit>
-#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -200,258 +205,312 @@ std::string gltfEncode(const GltfAsset &asset, bool binary)
     return bytes.str();
 }
 
-/* ---- Reading ---- */
+/* ---- Loading ---- */
 
-// One component at p, as a number: normalized integers map to -1..1 or
-// 0..1 as glTF defines them.
-static double component(const unsigned char *p, int type, bool normalized)
-{
-    switch (type) {
-    case TINYGLTF_COMPONENT_TYPE_BYTE:
-        return normalized ? std::max((int8_t)p[0] / 127.0, -1.0) : (int8_t)p[0];
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE:
-        return normalized ? p[0] / 255.0 : p[0];
-    case TINYGLTF_COMPONENT_TYPE_SHORT:
-        return normalized ? std::max(loadLE16(p) / 32767.0, -1.0) : loadLE16(p);
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT:
-        return (uint16_t)loadLE16(p) / (normalized ? 65535.0 : 1.0);
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT:
-        return loadLE32(p);
-    default:
-        return std::bit_cast<float>(loadLE32(p));
+namespace {
+
+// The deepest nesting of JSON arrays and objects an asset may have.  kelo's
+// own assets nest 6 deep; tinygltf copies extras recursively, so that a
+// deeper nesting could exhaust the stack.
+constexpr size_t JSON_DEPTH_MAX = 32;
+
+// The part of the asset's JSON a value stands in, as far as kelo reads it.
+enum class Part : uint8_t {
+    OTHER,
+    ROOT,
+    ACCESSORS,
+    ACCESSOR,
+    SPARSE,
+    SPARSE_PART,
+    VIEWS,
+    VIEW,
+    BUFFERS,
+    BUFFER,
+    MESHES,
+    MESH,
+    PRIMITIVES,
+    PRIMITIVE,
+    ATTRIBUTES,
+    TARGETS,
+};
+
+// The parts inside others: member `key` of an object, or (key null) any
+// element of an array.
+struct Inside {
+    Part parent;
+    const char *key;
+    Part part;
+};
+constexpr Inside INSIDE[] = {
+    {Part::ROOT, "accessors", Part::ACCESSORS},   {Part::ACCESSORS, nullptr, Part::ACCESSOR},
+    {Part::ACCESSOR, "sparse", Part::SPARSE},     {Part::SPARSE, "indices", Part::SPARSE_PART},
+    {Part::SPARSE, "values", Part::SPARSE_PART},  {Part::ROOT, "bufferViews", Part::VIEWS},
+    {Part::VIEWS, nullptr, Part::VIEW},           {Part::ROOT, "buffers", Part::BUFFERS},
+    {Part::BUFFERS, nullptr, Part::BUFFER},       {Part::ROOT, "meshes", Part::MESHES},
+    {Part::MESHES, nullptr, Part::MESH},          {Part::MESH, "primitives", Part::PRIMITIVES},
+    {Part::PRIMITIVES, nullptr, Part::PRIMITIVE}, {Part::PRIMITIVE, "attributes", Part::ATTRIBUTES},
+    {Part::PRIMITIVE, "targets", Part::TARGETS},  {Part::TARGETS, nullptr, Part::ATTRIBUTES},
+};
+
+// The integers kelo reads, which tinygltf keeps in an int (wrapping 2^32 to
+// 0) or drops when they are negative or not integers: each must be a JSON
+// integer from `least` to 2^31 - 1, so that none wraps and the sum or
+// product of two stays far inside 64 bits.  A null key: every member.
+struct Integer {
+    Part part;
+    const char *key;
+    int least;
+};
+constexpr Integer INTEGERS[] = {
+    {Part::ACCESSOR, "bufferView", 0},
+    {Part::ACCESSOR, "byteOffset", 0},
+    {Part::ACCESSOR, "count", 1},
+    {Part::ACCESSOR, "componentType", 0},
+    {Part::SPARSE, "count", 1},
+    {Part::SPARSE_PART, "bufferView", 0},
+    {Part::SPARSE_PART, "byteOffset", 0},
+    {Part::SPARSE_PART, "componentType", 0},
+    {Part::VIEW, "buffer", 0},
+    {Part::VIEW, "byteOffset", 0},
+    {Part::VIEW, "byteLength", 1},
+    {Part::VIEW, "byteStride", 0},
+    {Part::BUFFER, "byteLength", 1},
+    {Part::PRIMITIVE, "indices", 0},
+    {Part::PRIMITIVE, "mode", 0},
+    {Part::ATTRIBUTES, nullptr, 0},
+};
+
+// A buffer as the JSON declares it.
+struct DeclaredBuffer {
+    std::string uri;  // as written, "" when it has none
+    uint64_t length = 0;
+};
+
+// Reads the asset's JSON once before tinygltf does, as events, holding
+// one key per level of nesting and the buffers' URIs: refuses a nesting
+// deeper than JSON_DEPTH_MAX and an integer kelo reads that is not one, and
+// notes the buffers.
+class JsonCheck {
+public:
+    std::string wrong;  // what is wrong, "" while nothing is
+    std::vector<DeclaredBuffer> buffers;
+
+    bool null() { return value(nullptr); }
+    bool boolean(bool) { return value(nullptr); }
+    bool number_integer(int64_t v) { return value(&v); }
+    bool number_unsigned(uint64_t v)
+    {
+        int64_t w = v > INT64_MAX ? INT64_MAX : (int64_t)v;
+        return value(&w);
     }
-}
+    bool number_float(double, const std::string &) { return value(nullptr); }
+    bool string(std::string &s)
+    {
+        if (levels.size() && levels.back().part == Part::BUFFER && levels.back().key == "uri")
+            buffers.back().uri = s;
+        return value(nullptr);
+    }
+    bool binary(nlohmann::json::binary_t &) { return value(nullptr); }
+    bool start_object(size_t) { return open(false); }
+    bool start_array(size_t) { return open(true); }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool key(std::string &k)
+    {
+        levels.back().key = k;
+        return true;
+    }
+    bool parse_error(size_t at, const std::string &, const nlohmann::detail::exception &)
+    {
+        wrong = format("not valid JSON (at byte %zu)", at);
+        return false;
+    }
 
-// The first of count elements of elementBytes bytes, stride apart, from
-// byte offset of view; nullptr when they do not lie inside the view and its
-// buffer.
-static const unsigned char *viewSpan(const GltfModel &m, int view, size_t offset, size_t stride,
-                                     size_t count, size_t elementBytes)
-{
-    if (view < 0 || (size_t)view >= m.bufferViews.size())
-        return nullptr;
-    const tinygltf::BufferView &v = m.bufferViews[view];
-    if (v.buffer < 0 || (size_t)v.buffer >= m.buffers.size())
-        return nullptr;
-    const std::vector<unsigned char> &data = m.buffers[v.buffer].data;
-    uint64_t end = count ? offset + (uint64_t)stride * (count - 1) + elementBytes : 0;
-    if ((uint64_t)v.byteOffset + v.byteLength > data.size() || end > v.byteLength)
-        return nullptr;
-    return data.data() + v.byteOffset + offset;
-}
-
-// More elements than any accessor kelo reads can sensibly have: 256 times
-// the vertices of the largest KGX object.
-constexpr size_t MAX_ELEMENTS = (size_t)1 << 24;
-
-// Every component of accessor `index`, which must be of `type`, with its
-// sparse substitutions made; an accessor without a view is all zeros.
-// Returns "" or what is wrong with the accessor.
-static std::string readComponents(const GltfModel &m, int index, int type, std::vector<double> *out)
-{
-    if (index < 0 || (size_t)index >= m.accessors.size())
-        return format("accessor %d does not exist", index);
-    const Accessor &a = m.accessors[index];
-    int width = tinygltf::GetNumComponentsInType(a.type);
-    int size = tinygltf::GetComponentSizeInBytes(a.componentType);
-    if (a.type != type || size <= 0 || a.componentType == TINYGLTF_COMPONENT_TYPE_INT)
-        return format("accessor %d is not of the type its use needs", index);
-    if (a.count > MAX_ELEMENTS)
-        return format("accessor %d has more than %zu elements", index, MAX_ELEMENTS);
-    size_t elementBytes = (size_t)width * size;
-    out->assign(a.count * width, 0.0);
-    auto fill = [&](size_t element, const unsigned char *p) {
-        for (int c = 0; c < width; c++)
-            (*out)[element * width + c] =
-                component(p + (size_t)c * size, a.componentType, a.normalized);
+private:
+    struct Level {
+        Part part;
+        bool array;
+        std::string key;      // an object's member being read
+        size_t elements = 0;  // an array's elements so far
     };
-    if (a.bufferView >= 0) {
-        int stride = (size_t)a.bufferView < m.bufferViews.size()
-                         ? a.ByteStride(m.bufferViews[a.bufferView])
-                         : 0;
-        const unsigned char *p =
-            stride <= 0 ? nullptr
-                        : viewSpan(m, a.bufferView, a.byteOffset, stride, a.count, elementBytes);
-        if (!p)
-            return format("accessor %d reaches beyond its buffer", index);
-        for (size_t e = 0; e < a.count; e++)
-            fill(e, p + e * stride);
+    std::vector<Level> levels;
+
+    // Counts an element of an array; the rule of an integer kelo reads for
+    // the value that begins here, or null.
+    const Integer *begin()
+    {
+        if (levels.empty())
+            return nullptr;
+        Level &l = levels.back();
+        l.elements += l.array;
+        for (const Integer &rule : INTEGERS)
+            if (!l.array && rule.part == l.part && (!rule.key || l.key == rule.key))
+                return &rule;
+        return nullptr;
     }
-    if (!a.sparse.isSparse)
-        return "";
-    int indexSize = tinygltf::GetComponentSizeInBytes(a.sparse.indices.componentType);
-    size_t count = a.sparse.count < 0 ? 0 : (size_t)a.sparse.count;
-    const unsigned char *at =
-        indexSize <= 0 ? nullptr
-                       : viewSpan(m, a.sparse.indices.bufferView, a.sparse.indices.byteOffset,
-                                  indexSize, count, indexSize);
-    const unsigned char *values =
-        viewSpan(m, a.sparse.values.bufferView, a.sparse.values.byteOffset, elementBytes, count,
-                 elementBytes);
-    if (!at || !values)
-        return format("accessor %d: its sparse data reach beyond their buffer", index);
-    for (size_t i = 0; i < count; i++) {
-        double e = component(at + i * indexSize, a.sparse.indices.componentType, false);
-        if (!(e >= 0 && e < a.count))
-            return format("accessor %d: a sparse index beyond its %zu elements", index, a.count);
-        fill((size_t)e, values + i * elementBytes);
+
+    bool value(const int64_t *integer)
+    {
+        const Integer *rule = begin();
+        if (rule && (!integer || *integer < rule->least || *integer > INT32_MAX)) {
+            wrong = format("%s must be an integer from %d to %d", path().c_str(), rule->least,
+                           INT32_MAX);
+            return false;
+        }
+        if (rule && rule->part == Part::BUFFER)
+            buffers.back().length = (uint64_t)*integer;
+        return true;
     }
-    return "";
-}
 
-// readComponents, refusing a value that is not a finite number: no scale
-// holds it, and the fitted scale would search for one in vain.
-static std::string readAccessor(const GltfModel &m, int index, int type, std::vector<double> *out)
-{
-    std::string why = readComponents(m, index, type, out);
-    if (why.empty() &&
-        !std::all_of(out->begin(), out->end(), [](double x) { return std::isfinite(x); }))
-        why = format("accessor %d holds a value that is not a finite number", index);
-    return why;
-}
-
-static std::string readFloats(const GltfModel &m, int index, int type, size_t vertices,
-                              std::vector<float> *out)
-{
-    std::vector<double> values;
-    std::string why = readAccessor(m, index, type, &values);
-    if (why.empty() && m.accessors[index].count != vertices)
-        why = format("accessor %d has %zu elements for %zu vertices", index,
-                     m.accessors[index].count, vertices);
-    out->assign(values.begin(), values.end());
-    return why;
-}
-
-// The triangles of a primitive: its indices, or its vertices taken three at
-// a time when it has none.
-static std::string readTriangles(const GltfModel &m, const tinygltf::Primitive &p, size_t vertices,
-                                 std::vector<uint32_t> *out)
-{
-    std::vector<double> values;
-    if (p.indices < 0) {
-        for (size_t i = 0; i < vertices; i++)
-            values.push_back((double)i);
-    } else {
-        std::string why = readAccessor(m, p.indices, TINYGLTF_TYPE_SCALAR, &values);
-        if (!why.empty())
-            return why;
-        if (m.accessors[p.indices].componentType == TINYGLTF_COMPONENT_TYPE_FLOAT)
-            return "its indices are not integers";
+    bool open(bool array)
+    {
+        Part part = levels.empty() ? Part::ROOT : Part::OTHER;
+        if (!value(nullptr))
+            return false;
+        for (const Inside &in : INSIDE)
+            if (!levels.empty() && in.parent == levels.back().part &&
+                (levels.back().array ? !in.key : in.key && levels.back().key == in.key))
+                part = in.part;
+        if (levels.size() == JSON_DEPTH_MAX) {
+            wrong = format("nested deeper than %zu levels", JSON_DEPTH_MAX);
+            return false;
+        }
+        if (part == Part::BUFFER)
+            buffers.emplace_back();
+        levels.push_back({part, array, "", 0});
+        return true;
     }
-    if (values.size() % 3)
-        return format("%zu indices do not make triangles", values.size());
-    for (double i : values)
-        if (!(i >= 0 && i < vertices))
-            return format("index %.0f beyond its %zu vertices", i, vertices);
-    out->assign(values.begin(), values.end());
-    return "";
-}
 
-static int attribute(const std::map<std::string, int> &attributes, const char *name)
-{
-    auto it = attributes.find(name);
-    return it == attributes.end() ? -1 : it->second;
-}
-
-// One primitive as an object, or "" and what is wrong with it.
-static std::string readPrimitive(const GltfModel &m, const tinygltf::Primitive &p, GltfObject *ob)
-{
-    if (p.mode != TINYGLTF_MODE_TRIANGLES && p.mode != TINYGLTF_MODE_POINTS)
-        return format("mode %d: only triangles and points can be read", p.mode);
-    int position = attribute(p.attributes, "POSITION");
-    if (position < 0)
-        return "no POSITION";
-    std::vector<double> values;
-    std::string why = readAccessor(m, position, TINYGLTF_TYPE_VEC3, &values);
-    if (!why.empty())
-        return why;
-    size_t n = m.accessors[position].count;
-    ob->position.assign(values.begin(), values.end());
-    int normal = attribute(p.attributes, "NORMAL"), uv = attribute(p.attributes, "TEXCOORD_0");
-    int corner = attribute(p.attributes, "_KGX_CORNER");
-    if (normal >= 0 && !(why = readFloats(m, normal, TINYGLTF_TYPE_VEC3, n, &ob->normal)).empty())
-        return "NORMAL: " + why;
-    if (uv >= 0 && !(why = readFloats(m, uv, TINYGLTF_TYPE_VEC2, n, &ob->texcoord)).empty())
-        return "TEXCOORD_0: " + why;
-    if (corner >= 0) {
-        std::vector<float> numbers;
-        if (!(why = readFloats(m, corner, TINYGLTF_TYPE_VEC2, n, &numbers)).empty() ||
-            m.accessors[corner].componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT)
-            return "_KGX_CORNER: " + (why.empty() ? "not unsigned 16-bit numbers" : why);
-        ob->corner.assign(numbers.begin(), numbers.end());
+    bool close()
+    {
+        levels.pop_back();
+        return true;
     }
-    if (p.mode == TINYGLTF_MODE_TRIANGLES &&
-        !(why = readTriangles(m, p, n, &ob->triangles)).empty())
-        return why;
-    for (size_t t = 0; t < p.targets.size(); t++) {
-        GltfOffsets offsets;
-        int moves = attribute(p.targets[t], "POSITION"), turns = attribute(p.targets[t], "NORMAL");
-        if (moves < 0)
-            offsets.position.assign(3 * n, 0.0f);
-        else if (!(why = readFloats(m, moves, TINYGLTF_TYPE_VEC3, n, &offsets.position)).empty())
-            return format("morph target %zu: POSITION: ", t) + why;
-        if (turns >= 0 &&
-            !(why = readFloats(m, turns, TINYGLTF_TYPE_VEC3, n, &offsets.normal)).empty())
-            return format("morph target %zu: NORMAL: ", t) + why;
-        ob->targets.push_back(offsets);
+
+    // Where the value being read stands: "accessors[3].sparse.count".
+    std::string path() const
+    {
+        std::string p;
+        for (const Level &l : levels) {
+            if (l.array)
+                p += format("[%zu]", l.elements - 1);
+            else
+                p.append(p.empty() ? "" : ".").append(messageText(l.key));
+        }
+        return p;
     }
-    return "";
-}
+};
 
-// The target names a mesh gives in extras.targetNames, when it gives one
-// string per target.
-static std::vector<std::string> targetNames(const tinygltf::Mesh &mesh, size_t targets)
-{
-    const tinygltf::Value &names = mesh.extras.Get("targetNames");
-    std::vector<std::string> out;
-    for (size_t t = 0; names.IsArray() && t < names.ArrayLen() && names.ArrayLen() == targets; t++)
-        out.push_back(names.Get((int)t).IsString() ? names.Get((int)t).Get<std::string>() : "");
-    out.resize(targets);
-    return out;
-}
+// The buffer files of one asset, as tinygltf asks for them.
+struct BufferFiles {
+    std::string asset, folder;                 // the asset's name, and its folder
+    std::map<std::string, uint64_t> declared;  // bytes to read, by percent-decoded URI
+    uint64_t read = 0;                         // bytes read from them
+    Problem problem;                           // why the last one could not be read
+};
 
-// Every primitive of every mesh, in order.  The targets are those of the
-// first primitive that has any, named by its mesh; a primitive without
-// targets stays still in each, one with another number of them is refused.
-// Returns "" or what is wrong.
-static std::string assetFromModel(const GltfModel &m, GltfAsset &asset)
+// A descriptor closed when it goes out of scope.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int d) : fd(d) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+}  // namespace
+
+// The components of a URI path inside the folder, "." dropped and ".."
+// taken back; false when it is absolute, holds a null byte or leaves the
+// folder.
+static bool insideFolder(const std::string &uri, std::vector<std::string> &parts)
 {
-    asset = GltfAsset();
-    size_t targets = 0;
-    for (const tinygltf::Mesh &mesh : m.meshes)
-        for (const tinygltf::Primitive &p : mesh.primitives)
-            if (!targets && !p.targets.empty()) {
-                targets = p.targets.size();
-                asset.targetNames = targetNames(mesh, targets);
-            }
-    for (size_t mi = 0; mi < m.meshes.size(); mi++) {
-        const tinygltf::Mesh &mesh = m.meshes[mi];
-        asset.name = asset.objects.empty() ? mesh.name : asset.name;
-        for (size_t pi = 0; pi < mesh.primitives.size(); pi++) {
-            const tinygltf::Primitive &p = mesh.primitives[pi];
-            std::string where = format("mesh %zu primitive %zu: ", mi, pi);
-            if (!p.targets.empty() && p.targets.size() != targets)
-                return where + format("%zu morph targets, another primitive has %zu",
-                                      p.targets.size(), targets);
-            GltfObject &ob = asset.objects.emplace_back();
-            ob.name = mesh.name.empty() ? format("mesh %zu", mi) : mesh.name;
-            std::string why = readPrimitive(m, p, &ob);
-            if (!why.empty())
-                return where + why;
-            ob.targets.resize(targets, {std::vector<float>(ob.position.size(), 0.0f), {}});
+    if (uri.empty() || uri[0] == '/' || uri.find('\0') != std::string::npos)
+        return false;
+    for (size_t at = 0, end; at <= uri.size(); at = end + 1) {
+        end = std::min(uri.find('/', at), uri.size());
+        std::string part = uri.substr(at, end - at);
+        if (part == "..") {
+            if (parts.empty())
+                return false;
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
         }
     }
-    return asset.objects.empty() ? "no mesh to read" : "";
+    return true;
 }
 
-// tinygltf's report, several lines at times, as one line.
-static std::string oneLine(std::string text)
+// Reads the first `length` bytes of the regular file that uri names inside
+// the folder, never following a symbolic link and never opening anything
+// but a regular file, whose size is checked first.
+static Problem readBufferFile(const BufferFiles &files, const std::string &uri, uint64_t length,
+                              std::vector<unsigned char> &out)
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    for (size_t at; (at = text.find('\n')) != std::string::npos;)
-        text.replace(at, 1, "; ");
-    return text.empty() ? "not a glTF asset" : text;
+    auto refuse = [&](const std::string &what) {
+        return problemIn(KELO_BAD_IMPORT, files.asset,
+                         format("buffer file \"%s\" ", messageText(uri).c_str()) + what);
+    };
+    std::vector<std::string> parts;
+    if (!insideFolder(uri, parts))
+        return refuse("lies outside the asset's folder");
+    if (parts.empty())
+        return refuse("is not a regular file");
+    Descriptor dir(open(files.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    for (size_t i = 0; dir.fd >= 0 && i < parts.size(); i++) {
+        bool last = i + 1 == parts.size();
+        if (fstatat(dir.fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return refuse("is not in the asset's folder");
+        if (S_ISLNK(st.st_mode))
+            return refuse("passes through a symbolic link, which kelo does not follow");
+        if (last ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode))
+            return refuse(last ? "is not a regular file" : "is not in the asset's folder");
+        int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (last ? 0 : O_DIRECTORY);
+        Descriptor next(openat(dir.fd, parts[i].c_str(), flags));
+        std::swap(dir.fd, next.fd);
+    }
+    // The file opened is checked again: it may have changed since.
+    if (dir.fd < 0 || fstat(dir.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return refuse(format("cannot be opened: %s", strerror(errno)));
+    if ((uint64_t)st.st_size < length)
+        return refuse(format("holds %llu bytes, its buffer declares %llu",
+                             (unsigned long long)st.st_size, (unsigned long long)length));
+    out.resize(length);
+    for (size_t got = 0; got < length;) {
+        ssize_t n = pread(dir.fd, out.data() + got, length - got, (off_t)got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return refuse(n < 0 ? format("cannot be read: %s", strerror(errno))
+                                : std::string("ended while it was read"));
+        got += (size_t)n;
+    }
+    return {};
+}
+
+// tinygltf's file system: every file exists, so that it asks for each
+// buffer file once, by its percent-decoded URI (the base folder it is given
+// is empty), and reading it is kelo's business.
+static bool anyFile(const std::string &, void *) { return true; }
+static std::string sameName(const std::string &name, void *) { return name; }
+static bool readFile(std::vector<unsigned char> *out, std::string *, const std::string &uri,
+                     void *files)
+{
+    BufferFiles &f = *(BufferFiles *)files;
+    auto declared = f.declared.find(uri);
+    f.problem = readBufferFile(f, uri, declared == f.declared.end() ? 0 : declared->second, *out);
+    f.read += f.problem ? 0 : out->size();
+    return !f.problem;
+}
+static bool writeNoFile(std::string *, const std::string &, const std::vector<unsigned char> &,
+                        void *)
+{
+    return false;
 }
 
 // Accepts every image without decoding it.
@@ -461,36 +520,107 @@ static bool skipImage(tinygltf::Image *, const int, std::string *, std::string *
     return true;
 }
 
-Problem gltfDecode(const Input &in, GltfAsset &asset)
+// How much of tinygltf's report a message shows.
+constexpr size_t REPORT_MAX = 200;
+
+// tinygltf's report, several lines at times, as one short line.
+static std::string oneLine(std::string_view text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.remove_suffix(1);
+    std::string line;
+    for (char c : text.substr(0, 2 * REPORT_MAX))
+        line += c == '\n' ? std::string_view("; ") : std::string_view(&c, 1);
+    return text.empty() ? "not a glTF asset" : messageText(line, REPORT_MAX);
+}
+
+// Where a GLB's header gives its length.
+constexpr size_t GLB_LENGTH_AT = 8;
+
+// The GLB's JSON chunk, its chunks checked to lie inside the length its
+// header gives (tinygltf lets the binary chunk run 8 bytes past it).
+static std::string glbLayout(const std::vector<unsigned char> &bytes, std::string_view &text)
+{
+    const uint64_t HEADER = 12, CHUNK_HEAD = 8;
+    if (bytes.size() < HEADER)
+        return format("truncated GLB: %zu bytes, less than its header", bytes.size());
+    uint64_t length = loadLE32(&bytes[GLB_LENGTH_AT]);
+    if (length > bytes.size())
+        return format("truncated GLB: %zu bytes, its header gives %llu", bytes.size(),
+                      (unsigned long long)length);
+    uint64_t jsonEnd = length < HEADER + CHUNK_HEAD
+                           ? UINT64_MAX
+                           : HEADER + CHUNK_HEAD + loadLE32(&bytes[HEADER]),
+             rest = jsonEnd <= length ? length - jsonEnd : 0;
+    if (jsonEnd > length ||
+        (rest > 0 && (rest < CHUNK_HEAD || loadLE32(&bytes[jsonEnd]) > rest - CHUNK_HEAD)))
+        return format("its chunks do not fit the %llu bytes its header gives",
+                      (unsigned long long)length);
+    text =
+        std::string_view((const char *)&bytes[HEADER + CHUNK_HEAD], jsonEnd - HEADER - CHUNK_HEAD);
+    return "";
+}
+
+// Required extensions that kelo reads: quantized attributes are read as
+// integers of any component type are.
+static bool readsExtension(const std::string &name) { return name == "KHR_mesh_quantization"; }
+
+Problem gltfLoad(const Input &in, tinygltf::Model &m, uint64_t &bytesRead)
 {
     const std::vector<unsigned char> &bytes = in.bytes;
     auto refuse = [&](const std::string &what) {
         return problemIn(KELO_BAD_IMPORT, in.name, what);
     };
-    const size_t GLB_HEADER = 12, GLB_LENGTH_AT = 8;
     bool glb = bytes.size() >= 4 && memcmp(bytes.data(), "glTF", 4) == 0;
-    if (glb && bytes.size() < GLB_HEADER)
-        return refuse(format("truncated GLB: %zu bytes, less than its header", bytes.size()));
-    if (glb && loadLE32(&bytes[GLB_LENGTH_AT]) > bytes.size())
-        return refuse(format("truncated GLB: %zu bytes, its header gives %lu", bytes.size(),
-                             (unsigned long)loadLE32(&bytes[GLB_LENGTH_AT])));
-    auto first =
-        std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return !isspace(c); });
-    if (!glb && (first == bytes.end() || *first != '{'))
+    std::string_view text((const char *)bytes.data(), bytes.size());
+    size_t first = text.find_first_not_of(" \t\n\r\f\v");
+    if (glb) {
+        if (std::string why = glbLayout(bytes, text); !why.empty())
+            return refuse(why);
+    } else if (first == std::string_view::npos || text[first] != '{') {
         return refuse("not a glTF file: neither binary glTF nor JSON");
+    }
+    JsonCheck check;
+    nlohmann::json::sax_parse(text.begin(), text.end(), &check);
+    if (!check.wrong.empty())
+        return refuse(check.wrong);
 
     size_t slash = in.name.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : in.name.substr(0, slash + 1);
+    BufferFiles files;
+    files.asset = in.name;
+    files.folder = slash == std::string::npos ? "." : in.name.substr(0, slash + 1);
+    for (const DeclaredBuffer &b : check.buffers)
+        if (!b.uri.empty() && !tinygltf::IsDataURI(b.uri)) {
+            uint64_t &length = files.declared[tinygltf::dlib::urldecode(b.uri)];
+            length = std::max(length, b.length);
+        }
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(skipImage, nullptr);
-    GltfModel m;
+    loader.SetFsCallbacks({anyFile, sameName, readFile, writeNoFile, &files});
     std::string err, warn;
-    bool ok = glb ? loader.LoadBinaryFromMemory(&m, &err, &warn, bytes.data(),
-                                                (unsigned int)bytes.size(), dir)
-                  : loader.LoadASCIIFromString(&m, &err, &warn, (const char *)bytes.data(),
-                                               (unsigned int)bytes.size(), dir);
-    if (!ok)
+    bool ok;
+    // tinygltf reports some faults of an asset only by throwing; running out
+    // of memory stays what it is.
+    try {
+        ok = glb ? loader.LoadBinaryFromMemory(&m, &err, &warn, bytes.data(),
+                                               loadLE32(&bytes[GLB_LENGTH_AT]), "")
+                 : loader.LoadASCIIFromString(&m, &err, &warn, text.data(),
+                                              (unsigned int)text.size(), "");
+    } catch (const std::bad_alloc &) {
+        throw;
+    } catch (const std::length_error &) {
+        throw;
+    } catch (const std::exception &e) {
+        return refuse("tinygltf failed: " + messageText(e.what(), REPORT_MAX));
+    }
+    if (files.problem)
+        return files.problem;
+    if (!ok || !err.empty())
         return refuse(oneLine(err));
-    std::string why = assetFromModel(m, asset);
-    return why.empty() ? Problem{} : refuse(why);
+    for (const std::string &name : m.extensionsRequired)
+        if (!readsExtension(name))
+            return refuse(format("requires the extension \"%s\", which kelo does not read",
+                                 messageText(name).c_str()));
+    bytesRead = bytes.size() + files.read;
+    return {};
 }

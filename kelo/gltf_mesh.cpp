@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <numeric>
 
 /* ---- From a KGX model ---- */
 
@@ -226,12 +227,14 @@ static double coordinate(const GltfObject &g, size_t i, int a, int t, bool norma
 
 std::vector<double> gltfCoordinates(const GltfAsset &asset)
 {
-    std::vector<double> values;
+    double least = 0, most = 0;
     for (const GltfObject &g : asset.objects)
         for (int t = -1; t < (int)asset.targetNames.size(); t++)
-            for (size_t i = 0; i < g.position.size(); i++)
-                values.push_back(coordinate(g, i / 3, (int)(i % 3), t, false));
-    return values;
+            for (size_t i = 0; i < g.position.size(); i++) {
+                double x = coordinate(g, i / 3, (int)(i % 3), t, false);
+                least = std::min(least, x), most = std::max(most, x);
+            }
+    return {least, most};
 }
 
 static void appendBits(std::vector<uint32_t> &key, const std::vector<float> &values, size_t i)
@@ -240,27 +243,43 @@ static void appendBits(std::vector<uint32_t> &key, const std::vector<float> &val
         key.push_back(std::bit_cast<uint32_t>(values[3 * i + a]));
 }
 
-// Gives each glTF vertex the number of its class (equal keys, one class).
-// With keyOrder the classes are numbered in the order of their keys, which
-// begin with the KGX numbers of _KGX_CORNER; otherwise in order of first
-// appearance.  Returns one representative vertex per class.
-static std::vector<size_t> classes(const std::vector<std::vector<uint32_t>> &keys, bool keyOrder,
+// Gives each of the glTF vertices the number of its class: vertices whose
+// keys (`width` words each, back to back) are equal.  With keyOrder the
+// classes are numbered in the order of their keys, which begin with the KGX
+// numbers of _KGX_CORNER; otherwise in order of first appearance.  Returns
+// the first vertex of each class.  Sorting, not a map of keys: n log n
+// comparisons and no copy of a key.
+static std::vector<size_t> classes(const std::vector<uint32_t> &keys, size_t width, bool keyOrder,
                                    std::vector<uint32_t> &number)
 {
-    using Ids = std::map<std::vector<uint32_t>, uint32_t>;
-    Ids ids;
-    std::vector<Ids::const_iterator> idOf;
-    for (const std::vector<uint32_t> &key : keys)
-        idOf.push_back(ids.emplace(key, (uint32_t)ids.size()).first);
-    uint32_t rank = 0;
-    for (auto &entry : ids)
-        entry.second = keyOrder ? rank++ : entry.second;
-    std::vector<size_t> representative(ids.size(), SIZE_MAX);
-    for (size_t i = 0; i < keys.size(); i++) {
-        number.push_back(idOf[i]->second);
-        representative[number.back()] = std::min(representative[number.back()], i);
+    size_t n = keys.size() / width;
+    auto key = [&](size_t i) { return keys.begin() + (ptrdiff_t)(i * width); };
+    std::vector<size_t> order(n), first;
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return std::lexicographical_compare(key(a), key(a) + (ptrdiff_t)width, key(b),
+                                            key(b) + (ptrdiff_t)width);
+    });
+    number.assign(n, 0);
+    for (size_t j = 0; j < n; j++) {
+        if (j == 0 ||
+            !std::equal(key(order[j]), key(order[j]) + (ptrdiff_t)width, key(order[j - 1])))
+            first.push_back(order[j]);
+        number[order[j]] = (uint32_t)first.size() - 1;
     }
-    return representative;
+    if (keyOrder)
+        return first;
+    std::vector<uint32_t> rank(first.size());
+    std::vector<size_t> byFirst(first.size());
+    std::iota(byFirst.begin(), byFirst.end(), 0);
+    std::sort(byFirst.begin(), byFirst.end(),
+              [&](size_t a, size_t b) { return first[a] < first[b]; });
+    for (size_t r = 0; r < byFirst.size(); r++)
+        rank[byFirst[r]] = (uint32_t)r;
+    for (uint32_t &c : number)
+        c = rank[c];
+    std::sort(first.begin(), first.end());
+    return first;
 }
 
 // The flat normal of triangle j of the base (t < 0) or of target t.
@@ -338,21 +357,24 @@ Problem gltfMeshes(const GltfAsset &asset, const std::string &file,
         const GltfObject &g = asset.objects[k];
         size_t n = g.position.size() / 3;
         bool carried = !g.corner.empty();
-        std::vector<std::vector<uint32_t>> vertKeys(n), normKeys(n);
+        std::vector<uint32_t> vertKeys, normKeys;
         for (size_t i = 0; i < n; i++) {
-            vertKeys[i].push_back(carried ? g.corner[2 * i] : 0);
-            normKeys[i].push_back(carried ? g.corner[2 * i + 1] : 0);
-            appendBits(vertKeys[i], g.position, i);
-            appendBits(normKeys[i], g.normal, i);
+            vertKeys.push_back(carried ? g.corner[2 * i] : 0);
+            normKeys.push_back(carried ? g.corner[2 * i + 1] : 0);
+            appendBits(vertKeys, g.position, i);
+            appendBits(normKeys, g.normal, i);
             for (const GltfOffsets &t : g.targets) {
-                appendBits(vertKeys[i], t.position, i);
-                appendBits(normKeys[i], t.normal, i);
+                appendBits(vertKeys, t.position, i);
+                appendBits(normKeys, t.normal, i);
             }
         }
         std::vector<uint32_t> vertNumber, normNumber;
-        std::vector<size_t> vertexOf = classes(vertKeys, carried, vertNumber), normalOf;
+        size_t width = std::max<size_t>(n, 1);
+        std::vector<size_t> vertexOf =
+                                classes(vertKeys, vertKeys.size() / width, carried, vertNumber),
+                            normalOf;
         if (!g.normal.empty())
-            normalOf = classes(normKeys, carried, normNumber);
+            normalOf = classes(normKeys, normKeys.size() / width, carried, normNumber);
         size_t normals = g.normal.empty() ? g.triangles.size() / 3 : normalOf.size();
         if (vertexOf.size() > CORNER_INDEX_MAX || normals > CORNER_INDEX_MAX)
             return problemIn(KELO_BAD_IMPORT, file,

@@ -113,13 +113,20 @@ Problem writeOutputs(const std::vector<OutputFile> &files);
 // was lost.
 Problem finishStandardOutput();
 
-/* text.cpp -- names in JSON and XML */
+/* text.cpp -- names in JSON and XML, and input text in messages */
 
 // s as a JSON string (quoted) and as XML character data, both always well
 // formed: bytes that are not UTF-8, and characters the format cannot carry,
 // become U+FFFD.
 std::string jsonString(std::string_view s);
 std::string xmlText(std::string_view s);
+
+// Text taken from an input (a name, a word, a library's report) as a message
+// shows it: at most `most` bytes of it, whole characters, then "..." when
+// it was longer; control characters and bytes that are not UTF-8 as \xNN,
+// a backslash doubled.  Linear in what it shows.
+constexpr size_t MESSAGE_TEXT_MAX = 64;
+std::string messageText(std::string_view s, size_t most = MESSAGE_TEXT_MAX);
 
 /* model.cpp -- KGX models held whole */
 

@@ -139,8 +139,8 @@ static Problem tooMany(const ObjText &t, const ObjFace &f, const char *what, uin
 {
     return problemOnLine(KELO_BAD_IMPORT, t.name, f.line,
                          format("group \"%s\" uses more than %lu %s (an object holds at most %lu)",
-                                t.groups[g].c_str(), (unsigned long)CORNER_INDEX_MAX, what,
-                                (unsigned long)CORNER_INDEX_MAX));
+                                messageText(t.groups[g]).c_str(), (unsigned long)CORNER_INDEX_MAX,
+                                what, (unsigned long)CORNER_INDEX_MAX));
 }
 
 // Numbers the vertices and normals one group's faces use, each in the order
@@ -351,8 +351,8 @@ Problem meshLike(const Mesh &m, const Model &base)
         for (const auto &c : counts)
             if (c.have != c.want)
                 return unlike(0, format("object %lu (group \"%s\") has %zu %s, %s has %zu",
-                                        (unsigned long)k, o.group.c_str(), c.have, c.what,
-                                        base.name.c_str(), c.want));
+                                        (unsigned long)k, messageText(o.group).c_str(), c.have,
+                                        c.what, base.name.c_str(), c.want));
         size_t at = 0;
         for (uint32_t j = 0; j < o.head.size(); j++) {
             uint32_t head = base.word(base.primitiveAt(k, j));
@@ -368,8 +368,9 @@ Problem meshLike(const Mesh &m, const Model &base)
             if (!same)
                 return unlike(o.primLine[j],
                               format("object %lu (group \"%s\") primitive %lu is %s; in %s: %s",
-                                     (unsigned long)k, o.group.c_str(), (unsigned long)j,
-                                     primText(o.head[j], &got).c_str(), base.name.c_str(),
+                                     (unsigned long)k, messageText(o.group).c_str(),
+                                     (unsigned long)j, primText(o.head[j], &got).c_str(),
+                                     base.name.c_str(),
                                      primText(head, readable ? &want : nullptr).c_str()));
             at += primPacketWords(o.head[j]);
         }

@@ -18,7 +18,7 @@ struct Parser {
 
     Problem fail(const std::string &what, std::string_view word = {}) const
     {
-        std::string text = word.empty() ? what : what + " \"" + std::string(word) + "\"";
+        std::string text = word.empty() ? what : what + " \"" + messageText(word) + "\"";
         return problemOnLine(KELO_BAD_IMPORT, t.name, line, text);
     }
 };

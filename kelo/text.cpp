@@ -1,5 +1,8 @@
-// text.cpp -- file names in JSON and XML output, always well formed
+// text.cpp -- file names in JSON and XML output, always well formed, and
+// text from inputs in messages, short and printable
 #include "kelo.h"
+
+#include <algorithm>
 
 // The Unicode replacement character, U+FFFD, in UTF-8.
 static const char REPLACEMENT[] = "\xEF\xBF\xBD";
@@ -77,4 +80,25 @@ std::string xmlText(std::string_view s)
             out += ch;
     });
     return out;
+}
+
+std::string messageText(std::string_view s, size_t most)
+{
+    std::string out;
+    size_t i = 0;
+    for (size_t n; i < s.size() && i + (n = std::max<size_t>(sequenceAt(s, i), 1)) <= most;
+         i += n) {
+        std::string_view ch = s.substr(i, n);
+        unsigned char c = (unsigned char)ch[0];
+        // Control characters (C1 ones are 0xC2 0x80 to 0xC2 0x9F) and bytes
+        // that begin no character show as \xNN; a backslash is doubled, so
+        // that an escape in the text cannot pass for one of these.
+        if ((n == 1 && c >= 0x80) || c < 0x20 || c == 0x7F ||
+            (c == 0xC2 && (unsigned char)ch[1] < 0xA0))
+            for (unsigned char b : ch)
+                out += format("\\x%02x", b);
+        else
+            out += c == '\\' ? std::string_view("\\\\") : ch;
+    }
+    return i < s.size() ? out + "..." : out;
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -161,6 +162,18 @@ std::vector<std::pair<std::string, std::string>> snapshot(const fs::path &dir)
                          e.is_regular_file() && !e.is_symlink() ? slurp(e.path()) : "");
     std::sort(all.begin(), all.end());
     return all;
+}
+
+int replayCorpus(int argc, char **argv, int (*target)(const uint8_t *, size_t))
+{
+    long n = 0;
+    for (int i = 1; i < argc; i++)
+        for (const auto &entry : fs::directory_iterator(argv[i])) {
+            std::string bytes = slurp(entry.path());
+            target((const uint8_t *)bytes.data(), bytes.size()), n++;
+        }
+    printf("replayed %ld inputs\n", n);
+    return n ? 0 : 1;
 }
 
 }  // namespace kit

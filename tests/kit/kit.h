@@ -75,6 +75,11 @@ Result sh(const fs::path &dir, const std::string &line);
 // Every file and directory below dir, sorted, with each regular file's bytes.
 std::vector<std::pair<std::string, std::string>> snapshot(const fs::path &dir);
 
+// The main of an in-process fuzz target built without libFuzzer: runs the
+// target on every file of the directories named, and fails when there is
+// none.
+int replayCorpus(int argc, char **argv, int (*target)(const uint8_t *, size_t));
+
 }  // namespace kit
 
 #endif
