@@ -6,8 +6,6 @@
 
 using namespace kit;
 
-void Exit(int32_t code) { exit(code); }  // the library's road out, in process
-
 namespace {
 
 using Files = std::map<std::string, std::string>;  // name -> bytes (or hex)

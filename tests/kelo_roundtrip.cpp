@@ -9,13 +9,6 @@
 
 using kit::Elem, kit::Obj, kit::Prim;
 
-// A fatal report inside keyblend's engine or the library fails the test, loudly.
-void Exit(int32_t code)
-{
-    if (code != 0)
-        fprintf(stderr, "fatal report, code %d\n", (int)code), abort();
-}
-
 // A base and one to three variants.  Only what keyblend compares changes
 // (vertex and normal values, the packet bytes of texture values), so apply
 // must rebuild each variant byte for byte.  An object may share the arrays
