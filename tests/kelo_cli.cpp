@@ -186,6 +186,9 @@ TEST(KeloCommandLine, CodesAndMessages)
          "earlier "
          "record, which changes it by 5, not 6\n"},
         {"blend blend.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx", 0, ""},
+        {"apply blend.kgx --variant 0 --vdf v.vdf --ndf v.ndf -o a.kgx", 0, ""},
+        {"apply blend.kgx --variant 0 --vdf v.vdf -o a0.kgx", 0, ""},
+        {"blend blend.kgx --vdf v.vdf 1 0 -o b0.kgx", 0, ""},
         // Negative weights are weights, not options.
         {"blend base.kgx --vdf t.vdf -1 -.5 -o o.kgx", 4,
          "kelo: t.vdf: has 1 variant groups, but 2 weights are given\n"},
@@ -213,6 +216,11 @@ TEST(KeloCommandLine, CodesAndMessages)
     // 32000 + 2000 clamps to 32767, -32000 - 2000 to -32768; 0.5 -> 1; -0.5 -> -1.
     EXPECT_EQ(hex(slurp(dir / "b.kgx")),
               hex(bytes({{Obj{{{13, 18, 31, -9}}, {{32767, -32768, 1, -1}}}}})));
+    // Applying wraps, as keyblend's differences do: 32000 + 4000 -> -29536;
+    // where nothing wraps, blending one group at weight 1 is applying it.
+    EXPECT_EQ(hex(slurp(dir / "a.kgx")),
+              hex(bytes({{Obj{{{14, 16, 33, -9}}, {{-29536, 29536, 1, -1}}}}})));
+    EXPECT_EQ(hex(slurp(dir / "b0.kgx")), hex(slurp(dir / "a0.kgx")));
 }
 
 static long count(std::string_view text, std::string_view part)
