@@ -430,11 +430,13 @@ TEST(KeloGltf, ScenePlacesMeshes)
              " | b: 1(0 0 1) | a: 0(1 1 1) 0(0 1 0)\nA/skin: 1 0 0 0 2 "
              "0 0 0 3" +
              still + " | b: | a: 0(1 1 1) 0(0 1 0)\n"},
-        {R"([{"mesh":1},{"mesh":0,"translation":[1,0,0]},{"children":[3]},)"
-         R"({"mesh":0,"translation":[2,0,0]}],"scene":1,"scenes":[{"nodes":[0]},{"nodes":[2,1]}]})",
+        {R"([{"mesh":1},{"mesh":0,"translation":[1,0,0]},{"children":[3,1]},)"
+         R"({"mesh":0,"translation":[2,0,0]},{"mesh":1}],"scene":1,"scenes":[{"nodes":[4]},)"
+         R"({"nodes":[2,0]}]})",
          "A/skin: 3 0 0 2 2 0 2 0 3" + still +
-             " | a: 0(1 1 1) 0(0 1 0)\nA/skin: 2 0 0 1 2 0 1 0 3" + still +
-             " | a: 0(1 1 1) 0(0 1 0)\n"},
+             " | a: 0(1 1 1) 0(0 1 0) | b:\nA/skin: 2 0 0 1 2 0 1 0 3" + still +
+             " | a: 0(1 1 1) 0(0 1 0) | b:\nB/: 1 0 0 0 2 0 0 0 3" + still +
+             " | a: 0(1 1 1) 0(0 1 0) | b: 1(0 0 1)\n"},
     };
     for (const auto &[nodes, want] : rows)
         EXPECT_EQ(placed(head + nodes, le32(words)), want) << nodes;
