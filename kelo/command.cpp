@@ -135,7 +135,7 @@ const std::vector<Command> &commandTable()
            .help = "store each coordinate as round(x * S) in signed 16 bits",
            .excludes = {OPT_FIT, OPT_LIKE}},
           {.id = OPT_FIT,
-           .help = "the default: the largest scale at which the model fits, printed",
+           .help = "the default: the largest scale at which the model fits, told on stderr",
            .excludes = {OPT_LIKE}},
           {.id = OPT_LIKE,
            .value = "BASE.kgx",
@@ -146,11 +146,13 @@ const std::vector<Command> &commandTable()
            .fallback = "by-group"},
           {.id = OPT_VARIANTS,
            .value = "PREFIX",
-           .help = "glTF: also write each morph target's model, PREFIX_NAME.kgx"},
+           .help = "glTF: also write each morph target's model, PREFIX_NAME.kgx, and "
+                   "PREFIX.arg"},
           {.id = OPT_OUT, .value = "OUT.kgx", .help = "the model to write", .required = true}},
-         "IN is a glTF asset when its name ends in .glb or .gltf, an OBJ file otherwise.\n"
-         "With --variants the file of each morph target is printed, in the order of\n"
-         "the targets.\n",
+         "IN is a glTF asset when its name ends in .glb or .gltf, an OBJ file otherwise:\n"
+         "the meshes its scene places, where it places them.  With --variants the file\n"
+         "of each morph target is printed, in the order of the targets, and PREFIX.arg\n"
+         "names OUT.kgx and them: 'keyblend -n PREFIX.arg' is the next step.\n",
          cmdImport},
         {"export",
          "IN.kgx",

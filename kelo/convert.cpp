@@ -4,6 +4,8 @@
 #include "gltf.h"
 #include "obj.h"
 
+#include <algorithm>
+#include <cctype>
 #include <set>
 
 // The scale word --scale gives, or 0 when it is not given.
@@ -14,8 +16,9 @@ static uint32_t scaleOption(const Args &args)
 
 // The scales an import uses: the given one (not 0) for every object; the
 // --like base's object by object, so that equal coordinates give equal
-// integers; or the largest at which every coordinate fits, printed.  The
-// coordinates (a routine that lists them) are gathered only for that last.
+// integers; or the largest at which every coordinate fits, told on the
+// error stream.  The coordinates (a routine that lists them) are gathered
+// only for that last.
 template <typename Coordinates>
 static Problem importScales(uint32_t given, const Model *like, Coordinates coordinates,
                             const std::string &file, std::vector<uint32_t> &scales)
@@ -33,7 +36,7 @@ static Problem importScales(uint32_t given, const Model *like, Coordinates coord
     }
     if (Problem p = scaleFit(coordinates(), file, scales[0]))
         return p;
-    msgPrint(stdout, "scale %s\n", scaleText(scales[0]).c_str());
+    reportNote(file, "fitted scale " + scaleText(scales[0]));
     return {};
 }
 
@@ -70,6 +73,9 @@ static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
         return problemIn(KELO_BAD_IMPORT, in.name,
                          format("%zu morph targets, more than the %zu files --variants writes",
                                 asset.targetNames.size(), VARIANT_FILES_MAX));
+    if (args.has(OPT_VARIANTS) && asset.targetNames.empty())
+        return problemIn(KELO_BAD_IMPORT, in.name,
+                         "no morph targets in its scene, so --variants has no model to write");
     std::vector<uint32_t> scales;
     auto coordinates = [&] { return gltfCoordinates(asset); };
     if (Problem p = importScales(scale, like, coordinates, in.name, scales))
@@ -78,28 +84,39 @@ static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
     return gltfMeshes(asset, in.name, scales, args.has(OPT_VARIANTS), meshes);
 }
 
-// The file of each target: PREFIX_STEM.kgx, where STEM is its name with each
-// run of bytes other than letters, digits, '.', '-' and '_' made one '_',
-// cut to 64 bytes; the target's number when nothing is left; and, while an
-// earlier target has the same stem, with _K (K the target's number) added.
+// The most bytes of a target's name that its file's name keeps.
+constexpr size_t VARIANT_STEM_MAX = 64;
+
+// The file of each target: PREFIX_STEM.kgx, where STEM is its name as
+// fileNameText makes it; the target's number when nothing is left; and,
+// while an earlier target has the same stem, with _K (K the target's
+// number) added.
 static std::vector<std::string> variantFiles(const std::string &prefix,
                                              const std::vector<std::string> &names)
 {
     std::vector<std::string> files;
     std::set<std::string> taken;
     for (size_t t = 0; t < names.size(); t++) {
-        std::string stem;
-        for (char c : names[t]) {
-            bool kept = isalnum((unsigned char)c) || c == '.' || c == '-' || c == '_';
-            if (kept || stem.empty() || stem.back() != '_')
-                stem += kept ? c : '_';
-        }
-        stem = stem.empty() ? std::to_string(t) : stem.substr(0, 64);
+        std::string stem = fileNameText(names[t], VARIANT_STEM_MAX);
+        stem = stem.empty() ? std::to_string(t) : stem;
         while (!taken.insert(stem).second)
             stem += "_" + std::to_string(t);
         files.push_back(prefix + "_" + stem + ".kgx");
     }
     return files;
+}
+
+// The argument file that names the base and the variant models for
+// keyblend, one per line: a name that begins with '-' is written as ./NAME,
+// which keyblend cannot take for an option.
+static OutputFile argumentFile(const std::string &prefix, const std::vector<std::string> &models)
+{
+    OutputFile out{prefix + ".arg", {}};
+    for (const std::string &model : models) {
+        std::string line = (model[0] == '-' ? "./" : "") + model + "\n";
+        out.bytes.insert(out.bytes.end(), line.begin(), line.end());
+    }
+    return out;
 }
 
 // kelo import IN [--scale S | --fit | --like BASE.kgx] [--objects H]
@@ -110,6 +127,13 @@ Problem cmdImport(const Args &args)
     bool gltf = isGltfName(args.operands[0]);
     if (args.has(gltf ? OPT_OBJECTS : OPT_VARIANTS))
         return usageProblem(gltf ? "--objects is for OBJ files" : "--variants is for glTF assets");
+    // keyblend splits an argument file's words at white space.
+    for (OptionId option : {OPT_OUT, OPT_VARIANTS})
+        if (args.has(OPT_VARIANTS) &&
+            std::ranges::any_of(args.word(option), [](unsigned char c) { return isspace(c); }))
+            return usageProblem(format("%s \"%s\": an argument file cannot carry a name with "
+                                       "white space",
+                                       optionName(option), messageText(args.word(option)).c_str()));
     uint32_t scale = scaleOption(args);
     Model like;
     bool likeGiven = args.has(OPT_LIKE);
@@ -134,6 +158,8 @@ Problem cmdImport(const Args &args)
         if (Problem p = meshImage(std::move(meshes[i]), like.flags, files[i], outs[i].bytes))
             return p;
     }
+    if (args.has(OPT_VARIANTS))
+        outs.push_back(argumentFile(args.word(OPT_VARIANTS), files));
     if (Problem p = writeOutputs(outs))
         return p;
     for (size_t i = 1; i < files.size(); i++)

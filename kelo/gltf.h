@@ -7,10 +7,13 @@
 
 #include "mesh.h"
 
-/* An asset is one mesh whose primitives are the objects, one node and one
-   scene: a variant moves all objects together, so one weight per target
-   drives them all.  Values are glTF's: positions in metres, unit normals,
-   texture coordinates with v pointing down the image. */
+/* An asset is a list of objects sharing one list of targets.  Export writes
+   it as one mesh whose primitives are the objects, one node and one scene: a
+   variant moves all objects together, so one weight per target drives them
+   all.  Import makes it of the primitives of the meshes the asset's scene
+   places, in world space, their targets matched by name.  Values are glTF's:
+   positions in metres, unit normals, texture coordinates with v pointing
+   down the image. */
 
 struct GltfOffsets {
     std::vector<float> position;  // 3 per vertex
@@ -18,18 +21,21 @@ struct GltfOffsets {
 };
 
 struct GltfObject {
-    std::string name;                  // of the mesh it came from, for messages
+    std::string name;  // of the mesh it came from, for messages
+    std::string
+        material;  // name of its primitive's material, "" when it has none or an unnamed one
     std::vector<float> position;       // 3 per vertex
     std::vector<float> normal;         // 3 per vertex, or empty
     std::vector<float> texcoord;       // 2 per vertex (TEXCOORD_0), or empty
     std::vector<uint16_t> corner;      // 2 per vertex (_KGX_CORNER): the KGX vertex
                                        // and normal it stands for; or empty
     std::vector<uint32_t> triangles;   // 3 vertex numbers each; none: points
-    std::vector<GltfOffsets> targets;  // one per target of the asset
+    std::vector<GltfOffsets> targets;  // one per target of the asset, zeros where its
+                                       // mesh has no such target
 };
 
 struct GltfAsset {
-    std::string name;                      // of the mesh and its node
+    std::string name;                      // of the (first) mesh and its node
     std::vector<std::string> targetNames;  // one per target, "" where unnamed
     std::vector<GltfObject> objects;
 };
@@ -44,9 +50,11 @@ bool isGltfName(const std::string &name);
 std::string gltfEncode(const GltfAsset &asset, bool binary);
 
 // The asset in a file read whole (binary or JSON, told by its content;
-// buffer files are read from its folder), every primitive of every mesh
-// (gltf_read.cpp).  KELO_BAD_IMPORT naming the file and what is wrong.
-// The work it allows is bounded by the bytes it reads (docs/robustness.md).
+// buffer files are read from its folder): every primitive of every mesh its
+// scene places, in scene order and where the scene puts it, the targets of
+// its meshes matched by name (gltf_read.cpp).  KELO_BAD_IMPORT naming the
+// file and what is wrong.  The work it allows is bounded by the bytes it
+// reads (docs/robustness.md).
 Problem gltfDecode(const Input &in, GltfAsset &asset);
 
 // The first step of gltfDecode: the file as tinygltf reads it, behind

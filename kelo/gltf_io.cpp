@@ -232,6 +232,13 @@ enum class Part : uint8_t {
     PRIMITIVE,
     ATTRIBUTES,
     TARGETS,
+    NODES,
+    NODE,
+    CHILDREN,
+    NUMBERS,  // a node's matrix, translation, rotation or scale
+    SCENES,
+    SCENE,
+    SCENE_NODES,
 };
 
 // The parts inside others: member `key` of an object, or (key null) any
@@ -250,12 +257,18 @@ constexpr Inside INSIDE[] = {
     {Part::MESHES, nullptr, Part::MESH},          {Part::MESH, "primitives", Part::PRIMITIVES},
     {Part::PRIMITIVES, nullptr, Part::PRIMITIVE}, {Part::PRIMITIVE, "attributes", Part::ATTRIBUTES},
     {Part::PRIMITIVE, "targets", Part::TARGETS},  {Part::TARGETS, nullptr, Part::ATTRIBUTES},
+    {Part::ROOT, "nodes", Part::NODES},           {Part::NODES, nullptr, Part::NODE},
+    {Part::NODE, "children", Part::CHILDREN},     {Part::NODE, "matrix", Part::NUMBERS},
+    {Part::NODE, "translation", Part::NUMBERS},   {Part::NODE, "rotation", Part::NUMBERS},
+    {Part::NODE, "scale", Part::NUMBERS},         {Part::ROOT, "scenes", Part::SCENES},
+    {Part::SCENES, nullptr, Part::SCENE},         {Part::SCENE, "nodes", Part::SCENE_NODES},
 };
 
 // The integers kelo reads, which tinygltf keeps in an int (wrapping 2^32 to
 // 0) or drops when they are negative or not integers: each must be a JSON
 // integer from `least` to 2^31 - 1, so that none wraps and the sum or
-// product of two stays far inside 64 bits.  A null key: every member.
+// product of two stays far inside 64 bits.  A null key: every member or
+// element.
 struct Integer {
     Part part;
     const char *key;
@@ -276,9 +289,19 @@ constexpr Integer INTEGERS[] = {
     {Part::VIEW, "byteStride", 0},
     {Part::BUFFER, "byteLength", 1},
     {Part::PRIMITIVE, "indices", 0},
+    {Part::PRIMITIVE, "material", 0},
     {Part::PRIMITIVE, "mode", 0},
     {Part::ATTRIBUTES, nullptr, 0},
+    {Part::ROOT, "scene", 0},
+    {Part::NODE, "mesh", 0},
+    {Part::CHILDREN, nullptr, 0},
+    {Part::SCENE_NODES, nullptr, 0},
 };
+
+// The parts that tinygltf drops without a word when they are not arrays
+// (or, for numbers, hold anything but numbers), which would leave a node
+// unplaced or without its children.
+constexpr Part ARRAYS[] = {Part::CHILDREN, Part::NUMBERS, Part::SCENE_NODES};
 
 // A buffer as the JSON declares it.
 struct DeclaredBuffer {
@@ -295,22 +318,22 @@ public:
     std::string wrong;  // what is wrong, "" while nothing is
     std::vector<DeclaredBuffer> buffers;
 
-    bool null() { return value(nullptr); }
-    bool boolean(bool) { return value(nullptr); }
-    bool number_integer(int64_t v) { return value(&v); }
+    bool null() { return value(nullptr, false); }
+    bool boolean(bool) { return value(nullptr, false); }
+    bool number_integer(int64_t v) { return value(&v, true); }
     bool number_unsigned(uint64_t v)
     {
         int64_t w = v > INT64_MAX ? INT64_MAX : (int64_t)v;
-        return value(&w);
+        return value(&w, true);
     }
-    bool number_float(double, const std::string &) { return value(nullptr); }
+    bool number_float(double, const std::string &) { return value(nullptr, true); }
     bool string(std::string &s)
     {
         if (levels.size() && levels.back().part == Part::BUFFER && levels.back().key == "uri")
             buffers.back().uri = s;
-        return value(nullptr);
+        return value(nullptr, false);
     }
-    bool binary(nlohmann::json::binary_t &) { return value(nullptr); }
+    bool binary(nlohmann::json::binary_t &) { return value(nullptr, false); }
     bool start_object(size_t) { return open(false); }
     bool start_array(size_t) { return open(true); }
     bool end_object() { return close(); }
@@ -344,17 +367,36 @@ private:
         Level &l = levels.back();
         l.elements += l.array;
         for (const Integer &rule : INTEGERS)
-            if (!l.array && rule.part == l.part && (!rule.key || l.key == rule.key))
+            if (rule.part == l.part && (!rule.key || (!l.array && l.key == rule.key)))
                 return &rule;
         return nullptr;
     }
 
-    bool value(const int64_t *integer)
+    // The part the value that begins here stands in.
+    Part partHere() const
     {
+        Part part = levels.empty() ? Part::ROOT : Part::OTHER;
+        for (const Inside &in : INSIDE)
+            if (!levels.empty() && in.parent == levels.back().part &&
+                (levels.back().array ? !in.key : in.key && levels.back().key == in.key))
+                part = in.part;
+        return part;
+    }
+
+    // Checks the value that begins here: a number, an array or neither
+    // (an object, a string, ...).
+    bool value(const int64_t *integer, bool number, bool array = false)
+    {
+        bool mustBeArray = std::ranges::count(ARRAYS, partHere()) > 0;
         const Integer *rule = begin();
         if (rule && (!integer || *integer < rule->least || *integer > INT32_MAX)) {
             wrong = format("%s must be an integer from %d to %d", path().c_str(), rule->least,
                            INT32_MAX);
+            return false;
+        }
+        bool inNumbers = !levels.empty() && levels.back().part == Part::NUMBERS;
+        if ((mustBeArray && !array) || (inNumbers && !number)) {
+            wrong = path() + (inNumbers ? " must be a number" : " must be an array");
             return false;
         }
         if (rule && rule->part == Part::BUFFER)
@@ -364,13 +406,9 @@ private:
 
     bool open(bool array)
     {
-        Part part = levels.empty() ? Part::ROOT : Part::OTHER;
-        if (!value(nullptr))
+        Part part = partHere();
+        if (!value(nullptr, false, array))
             return false;
-        for (const Inside &in : INSIDE)
-            if (!levels.empty() && in.parent == levels.back().part &&
-                (levels.back().array ? !in.key : in.key && levels.back().key == in.key))
-                part = in.part;
         if (levels.size() == JSON_DEPTH_MAX) {
             wrong = format("nested deeper than %zu levels", JSON_DEPTH_MAX);
             return false;

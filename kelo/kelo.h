@@ -74,6 +74,9 @@ std::string problemMessage(const Problem &p, const Command *cmd = nullptr);
 // Writes the problem's message, if there is a problem, on the error stream,
 // and returns its code.  The only writer of the error stream in kelo.
 int32_t reportProblem(const Problem &p, const Command *cmd = nullptr);
+// Writes a line of information that is no problem, "kelo: FILE: what", on
+// the error stream, where it cannot be taken for the output of a command.
+void reportNote(const std::string &file, std::string what);
 
 /* io.cpp -- inputs, outputs and the standard streams */
 
@@ -113,13 +116,22 @@ Problem writeOutputs(const std::vector<OutputFile> &files);
 // was lost.
 Problem finishStandardOutput();
 
-/* text.cpp -- names in JSON and XML, and input text in messages */
+/* text.cpp -- names in JSON, XML and file names, and input text in
+   messages */
 
 // s as a JSON string (quoted) and as XML character data, both always well
 // formed: bytes that are not UTF-8, and characters the format cannot carry,
 // become U+FFFD.
 std::string jsonString(std::string_view s);
 std::string xmlText(std::string_view s);
+
+// s as part of a file name that a shell and an argument file take as one
+// word: every character kept (letters and digits of any script among them)
+// but path separators, control and invisible formatting characters, white
+// space and the characters a shell treats specially, each run of which
+// becomes one '_', as does each byte that is not UTF-8; cut to at most
+// `most` bytes, whole characters.
+std::string fileNameText(std::string_view s, size_t most);
 
 // Text taken from an input (a name, a word, a library's report) as a message
 // shows it: at most `most` bytes of it, whole characters, then "..." when

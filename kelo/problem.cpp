@@ -67,3 +67,8 @@ int32_t reportProblem(const Problem &p, const Command *cmd)
         msgPrint(stderr, "%s", problemMessage(p, cmd).c_str());
     return p.code;
 }
+
+void reportNote(const std::string &file, std::string what)
+{
+    msgPrint(stderr, "%s", problemMessage(problemIn(KELO_OK, file, std::move(what))).c_str());
+}

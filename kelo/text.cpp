@@ -1,5 +1,6 @@
-// text.cpp -- file names in JSON and XML output, always well formed, and
-// text from inputs in messages, short and printable
+// text.cpp -- file names in JSON and XML output, always well formed; names
+// from inputs made parts of file names; and text from inputs in messages,
+// short and printable
 #include "kelo.h"
 
 #include <algorithm>
@@ -9,10 +10,13 @@ static const char REPLACEMENT[] = "\xEF\xBF\xBD";
 
 // Length of the UTF-8 sequence at s[i] that JSON and XML can both carry: a
 // shortest-form encoding of a scalar value that is not a surrogate or one of
-// the noncharacters U+FFFE and U+FFFF.  Returns 0 when there is none.
-static size_t sequenceAt(std::string_view s, size_t i)
+// the noncharacters U+FFFE and U+FFFF.  Returns 0 when there is none;
+// *value is the scalar value of the one there is.
+static size_t sequenceAt(std::string_view s, size_t i, uint32_t *value = nullptr)
 {
     unsigned char c = (unsigned char)s[i];
+    if (value)
+        *value = c;
     if (c < 0x80)
         return 1;
     size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
@@ -28,6 +32,8 @@ static size_t sequenceAt(std::string_view s, size_t i)
     static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
     if (v < least[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) || v == 0xFFFE || v == 0xFFFF)
         return 0;
+    if (value)
+        *value = v;
     return n;
 }
 
@@ -101,4 +107,39 @@ std::string messageText(std::string_view s, size_t most)
             out += c == '\\' ? std::string_view("\\\\") : ch;
     }
     return i < s.size() ? out + "..." : out;
+}
+
+// The characters a file name part does not keep, as ranges of scalar values:
+// control characters (C0, DEL and C1), white space (the no-break, Ogham,
+// typographic, line, paragraph and ideographic spaces among them) and
+// characters that are invisible or turn the text's direction (soft hyphen,
+// zero-width characters, bidirectional marks and overrides, word joiners,
+// byte-order mark).
+static constexpr std::pair<uint32_t, uint32_t> DROPPED[] = {
+    {0x00, 0x20},     {0x7F, 0xA0},     {0xAD, 0xAD},     {0x61C, 0x61C},
+    {0x1680, 0x1680}, {0x180E, 0x180E}, {0x2000, 0x200F}, {0x2028, 0x202F},
+    {0x205F, 0x206F}, {0x3000, 0x3000}, {0xFEFF, 0xFEFF},
+};
+// The path separator and the characters a POSIX shell treats specially
+// anywhere in a word (quotes, escapes, expansions, globs, redirections,
+// lists) or at its start (comments, home directories).
+static constexpr std::string_view SHELL_SPECIAL = "/\\!\"#$&'()*;<>?[]^`{|}~";
+
+std::string fileNameText(std::string_view s, size_t most)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        uint32_t v = 0;
+        size_t n = sequenceAt(s, i, &v);
+        bool kept =
+            n > 0 && (v >= 0x80 || SHELL_SPECIAL.find((char)v) == std::string_view::npos) &&
+            std::ranges::none_of(DROPPED, [v](auto r) { return v >= r.first && v <= r.second; });
+        std::string_view piece = kept ? s.substr(i, n) : "_";
+        if (out.size() + piece.size() > most)
+            break;
+        if (kept || out.empty() || out.back() != '_')
+            out += piece;
+        i += n ? n : 1;
+    }
+    return out;
 }

@@ -207,6 +207,14 @@ TEST(KeloCommandLine, CodesAndMessages)
         const std::string &got = c.code ? r.err : r.out;
         EXPECT_EQ(c.text.empty() ? got : got.substr(0, c.text.size()), c.text) << c.args;
     }
+    // keyblend splits an argument file at white space: such names are refused.
+    for (auto [o, v] : {std::pair{"o 1.kgx", "v"}, {"o.kgx", "my\tv"}}) {
+        Result r = run(dir.dir, {KELO, "import", "t.glb", "-o", o, "--variants", v});
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+                  format("kelo import: %s \"%s\": an argument file cannot carry a name with white "
+                         "space",
+                         *v == 'v' ? "-o" : "--variants", *v == 'v' ? o : "my\\x09v"));
+    }
     EXPECT_FALSE(fs::exists(dir / "o.kgx"));
     EXPECT_TRUE(fs::exists(dir / "--help"));
     // Blending, fractions add up before rounding, the move is rounded (not
@@ -273,9 +281,9 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
 TEST(KeloFailedWrites, FullDeviceClosedStreamsModesAndLinks)
 {
     Files f;
-    for (const char *w :
-         {"import t.obj -o", "export base.kgx -o", "apply base.kgx --variant 0 --vdf t.vdf -o",
-          "blend base.kgx 1 --vdf t.vdf -o", "svg base.kgx --vdf t.vdf -o"}) {
+    for (const char *w : {"import t.obj --scale 1 -o", "export base.kgx -o",
+                          "apply base.kgx --variant 0 --vdf t.vdf -o",
+                          "blend base.kgx 1 --vdf t.vdf -o", "svg base.kgx --vdf t.vdf -o"}) {
         Result r = sh(f.dir, KELO + " " + w + " /dev/full");
         EXPECT_EQ(r.code, 7) << w;
         EXPECT_EQ(r.err, "kelo: /dev/full: cannot write: No space left on device\n") << w;
