@@ -384,6 +384,9 @@ Problem Reader::asset(uint64_t bytes, GltfAsset &asset)
                 GltfObject *ob = read ? &asset.objects.emplace_back() : nullptr;
                 if (ob) {
                     ob->name = mesh.name.empty() ? format("mesh %zu", mi) : mesh.name;
+                    ob->material = p.material >= 0 && (size_t)p.material < m.materials.size()
+                                       ? m.materials[p.material].name
+                                       : "";
                     asset.name = asset.objects.size() == 1 ? mesh.name : asset.name;
                 }
                 if (Problem pr = primitive(p, targets, work, ob))
