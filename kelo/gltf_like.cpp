@@ -23,8 +23,7 @@ constexpr uint64_t NORMALS_WEIGHED = 64;
 // or NONE when it names none of the base's count objects.
 uint32_t namedObject(const std::string &material, size_t count)
 {
-    if (!material.starts_with("object") || material.size() == 6 ||
-        (material[6] == '0' && material.size() > 7))
+    if (!material.starts_with("object"))
         return NONE;
     uint32_t k = 0;
     const char *end = material.data() + material.size();
