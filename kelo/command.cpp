@@ -41,6 +41,7 @@ static constexpr OptionDef OPTIONS[] = {
     {OPT_LIKE, "--like", WORD},
     {OPT_OBJECTS, "--objects", CHOICE, OBJECTS_CHOICES},
     {OPT_VARIANTS, "--variants", WORD},
+    {OPT_NAMES, "--names", WORD},
     {OPT_OUT, "-o", WORD},
 };
 static_assert(std::size(OPTIONS) == OPTION_IDS && [] {
@@ -164,6 +165,10 @@ const std::vector<Command> &commandTable()
           {.id = OPT_SCALE,
            .value = "S",
            .help = "glTF: S steps per metre in every object instead of its own scale"},
+          {.id = OPT_NAMES,
+           .value = "N0,N1,...",
+           .help = "glTF: the targets' names, one per variant group",
+           .needs = {OPT_VDF, OPT_NDF}},
           {.id = OPT_OUT,
            .value = "OUT.obj|OUT.glb|OUT.gltf",
            .help = "glTF for .glb (binary) and .gltf, OBJ otherwise",

@@ -59,9 +59,12 @@ static Problem importObj(const Args &args, uint32_t scale, const Model *like,
 // written all or none, so that their number is kept within reason.
 constexpr size_t VARIANT_FILES_MAX = 1000;
 
-// The base's mesh, then with --variants each target's.
+// The base's mesh, then with --variants each target's; with --like, their
+// models instead, made on the base's topology.
 static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
-                          std::vector<Mesh> &meshes, std::vector<std::string> &names)
+                          std::vector<Mesh> &meshes,
+                          std::vector<std::vector<unsigned char>> &images,
+                          std::vector<std::string> &names)
 {
     Input in;
     if (Problem p = readInput(args.operands[0], nullptr, in))
@@ -76,11 +79,13 @@ static Problem importGltf(const Args &args, uint32_t scale, const Model *like,
     if (args.has(OPT_VARIANTS) && asset.targetNames.empty())
         return problemIn(KELO_BAD_IMPORT, in.name,
                          "no morph targets in its scene, so --variants has no model to write");
+    names = asset.targetNames;
+    if (like)
+        return gltfLikeModels(asset, in.name, *like, args.has(OPT_VARIANTS), images);
     std::vector<uint32_t> scales;
     auto coordinates = [&] { return gltfCoordinates(asset); };
-    if (Problem p = importScales(scale, like, coordinates, in.name, scales))
+    if (Problem p = importScales(scale, nullptr, coordinates, in.name, scales))
         return p;
-    names = asset.targetNames;
     return gltfMeshes(asset, in.name, scales, args.has(OPT_VARIANTS), meshes);
 }
 
@@ -141,21 +146,25 @@ Problem cmdImport(const Args &args)
         if (Problem p = modelLoad(args.word(OPT_LIKE), like))
             return p;
     std::vector<Mesh> meshes;
+    std::vector<std::vector<unsigned char>> images;  // made whole: glTF with --like
     std::vector<std::string> names;
-    if (Problem p = gltf ? importGltf(args, scale, likeGiven ? &like : nullptr, meshes, names)
-                         : importObj(args, scale, likeGiven ? &like : nullptr, meshes))
+    if (Problem p =
+            gltf ? importGltf(args, scale, likeGiven ? &like : nullptr, meshes, images, names)
+                 : importObj(args, scale, likeGiven ? &like : nullptr, meshes))
         return p;
-    if (likeGiven)
+    if (likeGiven && !gltf)
         if (Problem p = meshLike(meshes[0], like))
             return p;
     std::vector<std::string> files = {args.word(OPT_OUT)};
     if (args.has(OPT_VARIANTS))
         for (const std::string &file : variantFiles(args.word(OPT_VARIANTS), names))
             files.push_back(file);
-    std::vector<OutputFile> outs(meshes.size());
-    for (size_t i = 0; i < meshes.size(); i++) {
+    std::vector<OutputFile> outs(files.size());
+    for (size_t i = 0; i < outs.size(); i++) {
         outs[i].target = files[i];
-        if (Problem p = meshImage(std::move(meshes[i]), like.flags, files[i], outs[i].bytes))
+        if (!images.empty())
+            outs[i].bytes = std::move(images[i]);
+        else if (Problem p = meshImage(std::move(meshes[i]), like.flags, files[i], outs[i].bytes))
             return p;
     }
     if (args.has(OPT_VARIANTS))
@@ -167,8 +176,31 @@ Problem cmdImport(const Args &args)
     return {};
 }
 
-// kelo export IN.kgx [--vdf F] [--ndf F] [--scale S] -o OUT.glb|OUT.gltf:
-// one target per variant group.
+// The targets' names --names gives, split at commas: one per variant group
+// of file, none empty, none twice (import could not tell two targets of one
+// name apart).
+static Problem namesOption(const Args &args, const KeloFile &file, std::vector<std::string> &names)
+{
+    names.clear();
+    std::set<std::string> seen;
+    const std::string &list = args.word(OPT_NAMES);
+    for (size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
+        comma = list.find(',', from);
+        names.push_back(list.substr(from, comma - from));
+        if (names.back().empty())
+            return usageProblem("--names holds an empty name");
+        if (!seen.insert(names.back()).second)
+            return usageProblem(
+                format("--names gives \"%s\" twice", messageText(names.back()).c_str()));
+    }
+    if (names.size() != file.groups())
+        return usageProblem(format("--names gives %zu names, %s has %lu variant groups",
+                                   names.size(), file.name.c_str(), (unsigned long)file.groups()));
+    return {};
+}
+
+// kelo export IN.kgx [--vdf F] [--ndf F] [--scale S] [--names N0,N1,...]
+// -o OUT.glb|OUT.gltf: one target per variant group.
 static Problem exportGltf(const Args &args, const Model &m, const std::string &out)
 {
     std::vector<KeloFile> files;
@@ -179,6 +211,10 @@ static Problem exportGltf(const Args &args, const Model &m, const std::string &o
                          format("has %lu variant groups, %s has %lu",
                                 (unsigned long)files[1].groups(), files[0].name.c_str(),
                                 (unsigned long)files[0].groups()));
+    std::vector<std::string> names;
+    if (args.has(OPT_NAMES))
+        if (Problem p = namesOption(args, files[0], names))
+            return p;
     std::vector<std::vector<unsigned char>> variants(files.empty() ? 0 : files[0].groups());
     for (uint32_t k = 0; k < variants.size(); k++)
         if (Problem p = applyVariant(m, files, k, variants[k]))
@@ -186,6 +222,8 @@ static Problem exportGltf(const Args &args, const Model &m, const std::string &o
     GltfAsset asset;
     if (Problem p = gltfFromModel(m, variants, scaleOption(args), args.has(OPT_NDF), asset))
         return p;
+    if (!names.empty())
+        asset.targetNames = names;
     std::string bytes = gltfEncode(asset, hasExtension(out, ".glb"));
     return writeOutput(out, bytes.data(), bytes.size());
 }
@@ -195,7 +233,7 @@ Problem cmdExport(const Args &args)
 {
     const std::string &out = args.word(OPT_OUT);
     bool gltf = isGltfName(out);
-    for (OptionId option : {OPT_VDF, OPT_NDF, OPT_SCALE})
+    for (OptionId option : {OPT_VDF, OPT_NDF, OPT_SCALE, OPT_NAMES})
         if (!gltf && args.has(option))
             return usageProblem(
                 format("%s is for glTF output (-o NAME.glb or NAME.gltf)", optionName(option)));

@@ -68,11 +68,17 @@ class Model;
 Problem gltfLoad(const Input &in, tinygltf::Model &m, uint64_t &bytes);
 
 // The asset of model m with one target per variant: variants[t] is m's
-// image with variant t applied.  scale 0 takes each object's scale word as
-// its steps per metre, any other scale applies to every object.  Normal
-// offsets with normalTargets.  KELO_BAD_MODEL for a model glTF cannot hold.
+// image with variant t applied.  Object k is a primitive with a material of
+// its own named "objectK", so that modelling tools keep the objects apart.
+// scale 0 takes each object's scale word as its steps per metre, any other
+// scale applies to every object.  Normal offsets with normalTargets.
+// KELO_BAD_MODEL for a model glTF cannot hold.
 Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned char>> &variants,
                       uint32_t scale, bool normalTargets, GltfAsset &asset);
+
+// Normal i of the array at `at` in m, as export writes it: at unit length
+// (+z for a zero normal).
+void unitNormal(const Model &m, uint32_t at, uint32_t i, float *out);
 
 // The least and the greatest of 0 and every position coordinate of the
 // base and of each target at weight 1: a fitted scale that holds them holds
@@ -86,5 +92,16 @@ std::vector<double> gltfCoordinates(const GltfAsset &asset);
 Problem gltfMeshes(const GltfAsset &asset, const std::string &file,
                    const std::vector<uint32_t> &scales, bool withTargets,
                    std::vector<Mesh> &meshes);
+
+// The models of the asset on base (import --like): base's image (images[0])
+// and, withTargets, target t's (images[1 + t]), each base's image with the
+// target's vertex and normal values set (gltf_like.cpp; the rules in
+// docs/kelo-gltf.md).  Each glTF vertex stands for the base vertex at its
+// position at its object's scale, its normal for the nearest of those the
+// base gives that vertex.  KELO_NOT_LIKE naming file for an asset that does
+// not fit the base, KELO_BAD_IMPORT for a target coordinate that does not
+// fit 16 bits, KELO_BAD_MODEL for a base primitive that cannot be read.
+Problem gltfLikeModels(const GltfAsset &asset, const std::string &file, const Model &base,
+                       bool withTargets, std::vector<std::vector<unsigned char>> &images);
 
 #endif

@@ -157,6 +157,10 @@ struct Writer {
             p.attributes["_KGX_CORNER"] =
                 accessor(v, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_VEC2, n);
         }
+        if (!ob.material.empty()) {
+            p.material = (int)model.materials.size();
+            model.materials.emplace_back().name = ob.material;
+        }
         p.mode = ob.triangles.empty() ? TINYGLTF_MODE_POINTS : TINYGLTF_MODE_TRIANGLES;
         // Triangle indices in 16 bits while every vertex number stays below
         // 65535, the value glTF keeps from index data.

@@ -65,10 +65,9 @@ static void edgeCross(const double p[3][3], double n[3])
         n[a] = e[0][(a + 1) % 3] * e[1][(a + 2) % 3] - e[0][(a + 2) % 3] * e[1][(a + 1) % 3];
 }
 
-// A KGX normal as a unit vector: value / NORMAL_ONE when that is a unit
-// vector within NORMAL_SLACK, else scaled to unit length; +z for a zero
-// normal, which has no direction.
-static void unitNormal(const Model &m, uint32_t at, uint32_t i, float *out)
+// glTF requires unit normals: each is scaled to unit length, whatever its
+// length in the model; a zero normal, which has no direction, becomes +z.
+void unitNormal(const Model &m, uint32_t at, uint32_t i, float *out)
 {
     double n[3], len = 0;
     for (int a = 0; a < 3; a++) {
@@ -76,9 +75,8 @@ static void unitNormal(const Model &m, uint32_t at, uint32_t i, float *out)
         len += n[a] * n[a];
     }
     len = std::sqrt(len);
-    double div = std::fabs(len / NORMAL_ONE - 1) <= NORMAL_SLACK ? NORMAL_ONE : len;
     for (int a = 0; a < 3; a++)
-        out[a] = len == 0 ? (float)(a == 2) : (float)(n[a] / div);
+        out[a] = len == 0 ? (float)(a == 2) : (float)(n[a] / len);
 }
 
 // Turns each triangle whose corners' normals point against its winding, so
@@ -195,6 +193,7 @@ Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned cha
             return p;
         orientTriangles(m, ob, corners);
         GltfObject &g = asset.objects.emplace_back();
+        g.material = format("object%lu", (unsigned long)k);
         std::vector<Corner> vertices = objectVertices(ob, corners, g.triangles);
         bytes += 4 * (uint64_t)g.triangles.size() +
                  40 * (uint64_t)vertices.size() * (1 + variants.size() * (normalTargets ? 2 : 1));

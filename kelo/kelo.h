@@ -322,6 +322,7 @@ enum OptionId : uint32_t {
     OPT_LIKE,
     OPT_OBJECTS,
     OPT_VARIANTS,
+    OPT_NAMES,
     OPT_OUT,
     OPTION_IDS
 };

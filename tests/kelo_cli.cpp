@@ -200,6 +200,13 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"svg base.kgx --variant 0 -o o.kgx", 1, "kelo svg: --variant needs --vdf\n"},
         {"export base.kgx --vdf t.vdf --ndf v.ndf -o o.glb", 4,
          "kelo: v.ndf: has 2 variant groups, t.vdf has 1\n"},
+        // One name per variant group, none empty, none twice: import tells targets by name.
+        {"export base.kgx --vdf two.vdf --names a -o o.glb", 1,
+         "kelo export: --names gives 1 names, two.vdf has 2 variant groups\nusage: kelo export"},
+        {"export base.kgx --vdf two.vdf --names a, -o o.glb", 1,
+         "kelo export: --names holds an empty name\n"},
+        {"export base.kgx --vdf two.vdf --names b,b -o o.glb", 1,
+         "kelo export: --names gives \"b\" twice\n"},
     };
     for (const auto &c : cases) {
         Result r = sh(dir.dir, KELO + " " + c.args);
@@ -215,7 +222,7 @@ TEST(KeloCommandLine, CodesAndMessages)
                          "space",
                          *v == 'v' ? "-o" : "--variants", *v == 'v' ? o : "my\\x09v"));
     }
-    EXPECT_FALSE(fs::exists(dir / "o.kgx"));
+    EXPECT_FALSE(fs::exists(dir / "o.kgx") || fs::exists(dir / "o.glb"));
     EXPECT_TRUE(fs::exists(dir / "--help"));
     // Blending, fractions add up before rounding, the move is rounded (not
     // the position), halves away from zero, and a large sum clamps:

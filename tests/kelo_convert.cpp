@@ -62,7 +62,7 @@ std::string mesh(const std::string &text, bool single = false)
 }
 
 // A textured quad in kelo's layout with a normal per corner pair; a
-// triangle with an unused vertex; points without normals; scale word 1000
+// triangle with an unused vertex and an unused normal; points without normals; scale word 1000
 // steps per metre.  Variant 0 lifts a corner of the triangle (a sparse
 // target), 1 swells everything and turns the quad's normals, 2 is the base.
 std::string model(int variant)
@@ -73,7 +73,7 @@ std::string model(int variant)
                    le32({cornerWord(0, 7, 250), cornerWord(1, 47, 200), cornerWord(2, 87, 150),
                          cornerWord(3, 127, 100), 0, 0, 1, 1}))}},
         tri{{{0, 0, 0, 0}, {900, 0, 0, 0}, {0, 900, 0, 0}, {5, 5, 5, 0}},
-            {{0, 0, 4096, 0}},
+            {{0, 0, 4096, 0}, {4096, 0, 100, 0}},
             {prim(0, le32({0, 1, 2, 0, 0, 0}))}},
         points{{{-3000, 3000, 0, 0}, {-2993, 2989, 500, 0}, {-2986, 2978, 1000, 0}}};
     for (Obj *o : {&quad, &tri, &points}) {
@@ -279,11 +279,13 @@ TEST(KeloObj, Scales)
 }
 
 // The generated model, the wide one and the examples, their differences
-// from keyblend, and each exported: model.glb and wide.glb at the objects'
-// scale, examples.gltf at 1000.
-// Import with --variants writes the base and one model per target, and an
-// argument file naming them (the base, which begins with '-', as ./-back.kgx);
-// keyblend on it writes the Kelo files export started from, byte for byte.  The
+// from keyblend, and each exported at its objects' scales, the examples'
+// targets named.  Import --like the model, with --variants, writes the
+// model itself, one model per target and an argument file naming them (the
+// base, which begins with '-', as ./-back.kgx); keyblend on it writes the
+// Kelo files export started from, byte for byte (quads, one-word packets, a
+// normal no corner uses).  Without --like the vertices come back too, a
+// normal within a step.  The
 // validator finds no error or warning in any asset; three.js at weight 1 of
 // variant 1 shows every vertex where kelo apply puts it.
 TEST(KeloGltf, RoundTripValidatorAndBrowser)
@@ -303,24 +305,38 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
     ASSERT_EQ(kelo(dir.dir, "export base.kgx --vdf model.vdf --ndf model.ndf -o model.glb").code,
               0);
     ASSERT_EQ(kelo(dir.dir, "export " + ex +
-                                "base.kgx --vdf examples.vdf --ndf examples.ndf --scale 1000 "
+                                "base.kgx --vdf examples.vdf --ndf examples.ndf --names up,turned "
                                 "-o examples.gltf")
                   .code,
               0);
-    for (std::string asset : {"model.glb", "wide.glb", "examples.gltf"}) {
-        const std::string name = asset.substr(0, asset.find('.'));
-        Result r = kelo(dir.dir, "import " + asset + " --scale 1000 -o -back.kgx --variants back");
+    for (auto [asset, base] : {std::pair<std::string, std::string>{"model.glb", "base.kgx"},
+                               {"examples.gltf", ex + "base.kgx"},
+                               {"wide.glb", ""},
+                               {"model.glb", ""}}) {
+        std::string name = fs::path(asset).stem(),
+                    like = base.empty() ? "--scale 1000" : "--like " + base;
+        Result r = kelo(dir.dir, "import " + asset + " " + like + " -o -back.kgx --variants back");
         ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(name != "examples" || r.out == "back_up.kgx\nback_turned.kgx\n") << r.out;
         ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -o back back.arg").code, 0) << r.out;
-        for (std::string kind : {".vdf", ".ndf"})
-            EXPECT_EQ(slurp(dir / ("back" + kind)), slurp(dir / (name + kind))) << name << kind;
+        EXPECT_EQ(slurp(dir / "back.vdf"), slurp(dir / (name + ".vdf"))) << like;
+        if (base.empty())
+            continue;
+        EXPECT_EQ(slurp(dir / "back.ndf"), slurp(dir / (name + ".ndf"))) << like;
+        EXPECT_EQ(slurp(dir / "-back.kgx"), slurp(dir / base)) << like;
     }
-    // The imported base's scales and flags, and its topology, given again.
-    ASSERT_EQ(kelo(dir.dir, "import examples.gltf --like -back.kgx -o like.kgx").code, 0);
-    EXPECT_EQ(slurp(dir / "like.kgx"), slurp(dir / "-back.kgx"));
-    // Variant 0 moves one vertex: its offsets are sparse; variant 2 moves none: no data at all.
+    // Exported at unit length, (4096, 0, 100) comes back as 4096 times that, rounded.
+    ::Model back;
+    ASSERT_FALSE(modelLoad((dir / "-back.kgx").string(), back));
+    EXPECT_EQ(hex(std::string((const char *)&back.image[back.normalAt(1, 1)], 6)),
+              "ff 0f 00 00 64 00");
+    // Each object a material of its own, named as its OBJ group.  Variant 0 moves one vertex:
+    // its offsets are sparse; variant 2 none: no data.
     const std::string glb = slurp(dir / "model.glb");
-    const auto accessors = nlohmann::json::parse(glb.substr(20, word(glb, 12)))["accessors"];
+    const auto json = nlohmann::json::parse(glb.substr(20, word(glb, 12)));
+    EXPECT_EQ(json["materials"][json["meshes"][0]["primitives"][2]["material"].get<int>()]["name"],
+              "object2");
+    const auto &accessors = json["accessors"];
     EXPECT_TRUE(std::ranges::any_of(accessors, [](auto &a) { return a.contains("sparse"); }));
     EXPECT_TRUE(std::ranges::any_of(
         accessors, [](auto &a) { return !a.contains("sparse") && !a.contains("bufferView"); }));
@@ -683,7 +699,55 @@ TEST(KeloImport, RefusesBadInputs)
          "", 5,
          "t.gltf: mesh 0 and mesh \"B\": unnamed morph targets match by index only when no mesh "
          "names one and all have as many"},
+        // --like maps each glTF vertex to the base vertex at its position (a0's are at (i, 2i,
+        // 3i)) and refuses the first that fits no base vertex or two, or that moves apart from
+        // those on its vertex in a target, and the first base vertex none covers.  A primitive
+        // goes to the object its material names; others pair with the unnamed objects, or all go
+        // to a base of one object.
+        {"t.gltf",
+         replaced(a0, "[{\"attributes",
+                  R"([{"attributes":{"POSITION":0},"targets":[{"POSITION":1}]},{"attributes)"),
+         "--like six.kgx --variants v", 0, "", "v_t0.kgx\n"},
+        {"t.gltf", a0, "--like gap.kgx", 6,
+         "t.gltf: object 0: the vertex at (5, 10, 15) m matches no vertex of gap.kgx"},
+        {"t.gltf", a0, "--like twice.kgx", 6,
+         "t.gltf: object 0: the vertex at (2, 4, 6) m could be vertex 2 or 6 of twice.kgx"},
+        {"t.gltf", a0, "--like more.kgx", 6,
+         "t.gltf: object 0: vertex 6 of more.kgx, at (9, 9, 9) m, is not in the asset"},
+        {"t.gltf", a0, "--like two.kgx", 6,
+         "t.gltf: 1 primitives have no material naming an object of two.kgx, for 2 of its "
+         "objects that no material names"},
+        {"t.gltf",
+         replaced(replaced(a0, R"("targets")", R"("material":0,"targets")"), R"({"asset")",
+                  R"({"materials":[{"name":"object1"}],"asset")"),
+         "--like two.kgx", 6,
+         "t.gltf: object 0: vertex 0 of two.kgx, at (0, 0, 0) m, is not in the asset"},
+        {"t.gltf", replaced(a0, view0, R"("c)"), "--like zero.kgx --variants v", 6,
+         "t.gltf: object 0: vertex 0 of zero.kgx, at (0, 0, 0) m: morph target 0 \"t0\" puts "
+         "the asset's vertices there in different places"},
+        // Six glTF normals on a vertex of 66 normals: 396 weighings, more than 64 each.
+        {"t.gltf",
+         replaced(replaced(replaced(a0, view0, R"("c)"), R"("POSITION":0)",
+                           R"("POSITION":0,"NORMAL":0)"),
+                  R"({"POSITION":1})", R"({"POSITION":1,"NORMAL":1})"),
+         "--like fan.kgx --variants v", 5,
+         "t.gltf: object 0: its normals would be weighed against those of fan.kgx more than 64 "
+         "times each on average"},
     };
+    std::vector<Elem> six;
+    for (int16_t i = 0; i < 6; i++)
+        six.push_back({i, int16_t(2 * i), int16_t(3 * i), 0});
+    auto base = [&](const char *name, std::vector<Elem> verts, int objects = 1) {
+        spit(dir / name, bytes({std::vector<Obj>(objects, Obj{verts, {}, {}, SCALE_ONE})}));
+    };
+    base("six.kgx", six), base("two.kgx", six, 2), base("zero.kgx", {{0, 0, 0, 0}});
+    Obj fan{{{0, 0, 0, 0}}, std::vector<Elem>(66), {}, SCALE_ONE};
+    for (uint32_t n = 0; n < 66; n += 3)
+        fan.prims.push_back(prim(0, le32({0, 0, 0, n, n + 1, n + 2})));
+    spit(dir / "fan.kgx", bytes({{fan}}));
+    six.push_back({9, 9, 9, 0}), base("more.kgx", six);
+    six[6] = six[2], base("twice.kgx", six);
+    six.erase(six.begin() + 5), six[5] = {9, 9, 9, 0}, base("gap.kgx", six);
     fs::create_directory(dir / "v_t2.kgx"), fs::create_directory(dir / "sub");
     fs::create_symlink("/etc/passwd", dir / "link.bin"), mkfifo((dir / "fifo").c_str(), 0600);
     std::vector<uint32_t> values;
