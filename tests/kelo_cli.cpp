@@ -72,10 +72,21 @@ TEST(KeloCommandLine, CodesAndMessages)
         // One variant moves the shared vertex 1 by 5 in object 0 and by 6 in object 1.
         {"x.vdf", unhex("02000000 00000000 01000000 01000000 0500 0000 0000 0000"
                         "         01000000 01000000 01000000 0600 0000 0000 0000")},
+        // A triangle at the origin in the buffer file a.bin, one target named "t".
+        {"a.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"a.bin","byteLength":36}],)"
+                   R"("bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{"bufferView":0,)"
+                   R"("componentType":5126,"count":3,"type":"VEC3"}],"meshes":[{"primitives":)"
+                   R"([{"attributes":{"POSITION":0},"targets":[{"POSITION":0}]}],)"
+                   R"("extras":{"targetNames":["t"]}}]})"},
+        {"a.bin", std::string(36, 0)},
     };
     for (const auto &[name, content] : files)
         spit(dir / name, content);
     fs::create_directory(dir / "sub.vdf");
+    fs::create_symlink("base.kgx", dir / "l.kgx");
+    fs::create_hard_link(dir / "t.vdf", dir / "h.gltf");
+    fs::create_hard_link(dir / "a.gltf", dir / "v_t.kgx");
+    const auto before = snapshot(dir.dir);
     std::string many;  // ten problems listed, the rest counted
     for (int i = 0; i < 10; i++)
         many += format(
@@ -159,6 +170,27 @@ TEST(KeloCommandLine, CodesAndMessages)
          "  -o OUT.svg   the picture to write\n"},
         // As an option's value, --help is that value: the output's name.
         {"apply base.kgx --variant 0 --vdf t.vdf -o --help", 0, ""},
+        // No output may be a file the command reads, by any name or link: nothing is written.
+        {"apply base.kgx --variant 0 --vdf t.vdf -o t.vdf", 8,
+         "kelo: t.vdf: is the same file as the input t.vdf: nothing written\n"},
+        {"blend base.kgx 1 --vdf t.vdf -o l.kgx", 8,
+         "kelo: l.kgx: is the same file as the input base.kgx: nothing written\n"},
+        {"svg base -o base.kgx", 8,
+         "kelo: base.kgx: is the same file as the input base.kgx: nothing written\n"},
+        {"export base.kgx -o sub.vdf/../base.kgx", 8,
+         "kelo: sub.vdf/../base.kgx: is the same file as the input base.kgx: nothing written\n"},
+        {"export base.kgx --vdf t.vdf -o h.gltf", 8,
+         "kelo: h.gltf: is the same file as the input t.vdf: nothing written\n"},
+        {"import a.gltf --scale 1 -o a.gltf", 8,
+         "kelo: a.gltf: is the same file as the input a.gltf: nothing written\n"},
+        {"import a.gltf --scale 1 -o a.bin", 8,
+         "kelo: a.bin: is the same file as the input a.gltf's buffer file \"a.bin\": nothing "
+         "written\n"},
+        {"import a.gltf --scale 1 --variants v -o o.kgx", 8,
+         "kelo: v_t.kgx: is the same file as the input a.gltf: nothing written\n"},
+        {"import t.obj --scale 1 -o tri.kgx", 0, ""},
+        {"import t.obj --like tri.kgx -o tri.kgx", 8,
+         "kelo: tri.kgx: is the same file as the input tri.kgx: nothing written\n"},
         {"apply base.kgx --vdf t.vdf -o o.kgx", 1,
          "kelo apply: --variant is required\n"
          "usage: kelo apply BASE.kgx --variant K"},
@@ -204,6 +236,9 @@ TEST(KeloCommandLine, CodesAndMessages)
     }
     EXPECT_FALSE(fs::exists(dir / "o.kgx"));
     EXPECT_TRUE(fs::exists(dir / "--help"));
+    const auto after = snapshot(dir.dir);
+    for (const auto &file : before)
+        EXPECT_NE(std::ranges::find(after, file), after.end()) << file.first << " changed";
     // Blending, fractions add up before rounding, the move is rounded (not
     // the position), halves away from zero, and a large sum clamps:
     // 10 + 2 + 0.5 = 12.5 -> 13; 20 - 2 = 18; 30 + 1.5 - 0.75 = 30.75 -> 31;
