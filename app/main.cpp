@@ -3,6 +3,7 @@
 #include "defs.h"
 
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -172,6 +173,11 @@ void Exit(int32_t code)
 
 int main(int argc, char **argv)
 {
+    // A write past a file size limit must fail (EFBIG) and be reported as a
+    // lost write, the output cut to 0 bytes, whatever disposition the run
+    // was started with: by default SIGXFSZ would end the run inside that
+    // write and leave an output that still holds its provisional count.
+    signal(SIGXFSZ, SIG_IGN);
     if (!stdDescriptorsOpen())
         errReport(OPEN_ERR, OPEN_CODE, "/dev/null");
     msgPrint(stderr, "keyblend %s -- Kelo difference files from KGX models\n", _version);
