@@ -15,14 +15,6 @@
 #include <unistd.h>
 #include <vector>
 
-// What keyblend's driver would otherwise define for the library.  The
-// engine's settings (Verbose, Dump, vout, dout) come from the engine itself.
-void Exit(int32_t code)
-{
-    if (code != 0)
-        exit(code);
-}
-
 namespace {
 
 constexpr uint32_t ELEMENTS = 65000;

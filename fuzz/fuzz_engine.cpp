@@ -3,8 +3,8 @@
 // bit 0: the input is the variant (else the base); bits 1, 2: verbose and
 // dump lines; bit 3: a variant that cannot be opened; bits 4, 5: no normal,
 // no texture output.  After a run that ends normally every output holds
-// exactly the records its count says, or the target aborts.  Exit jumps back
-// to the target.  Built with -fsanitize=fuzzer it is a libFuzzer target,
+// exactly the records its count says, or the target aborts.  The kit's Exit
+// jumps back to the target.  Built with -fsanitize=fuzzer it is a libFuzzer target,
 // else its main replays every file of the directories it is given.
 #include "engine.h"
 #include "kelo_diff.h"
@@ -15,12 +15,6 @@
 #include <csetjmp>
 
 static jmp_buf backToTarget;
-
-void Exit(int32_t code)
-{
-    if (code != 0)
-        longjmp(backToTarget, 1);
-}
 
 namespace {
 
@@ -92,6 +86,7 @@ struct ScratchFiles {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static FILE *devNull = fopen("/dev/null", "w");
+    kit::exitJump = &backToTarget;
     if (size == 0)
         return 0;
     kit::spit(input, std::string((const char *)data + 1, size - 1));

@@ -1,12 +1,8 @@
 // e2e.cpp -- keyblend end to end, each case a run checked for its code, both
-// streams and every byte it leaves behind; its allocation failure reports;
-// and the library's read failures, in process
+// streams and every byte it leaves behind; and its allocation failure reports
 #include "kit/test.h"
-#include "klib.h"
 
 using namespace kit;
-
-void Exit(int32_t code) { exit(code); }  // the library's road out, in process
 
 namespace {
 
@@ -584,36 +580,6 @@ TEST(AllocationFailure, ReportsCountEveryRequest)
     }
     EXPECT_EQ(got, want);
 #endif
-}
-
-// A fallback name that fits the 256-byte candidate buffer is built there:
-// only the handle's requests are counted (a missing name's one, then three).
-TEST(FileMatchOpen, CandidateInTheFixedBuffer)
-{
-    Scratch s;
-    const std::string name =
-        (s / std::string(250 - s.dir.string().size(), 'a')).string() + ".gx";  // 254
-    spit(name.substr(0, 252) + "kgx", base);
-    const int32_t before = allocCount;
-    FileHandle *fh = fileMatchOpen(name.c_str(), kgxs, "r");
-    ASSERT_TRUE(fh);
-    EXPECT_EQ(allocCount - before, 4);
-    fileClose(fh);
-}
-
-// A read that fails in the middle of a model (an I/O error, out of reach of
-// a whole run) ends it with its code and report; a directory opens as a
-// stream whose every read fails.
-TEST(ReadFailure, EndsTheRunWithItsCode)
-{
-    Scratch s;
-    const std::string report = "\nFail to read: \"" + s.dir.string() + "\" at 0 bytes\n";
-    unsigned char b[1];
-    int16_t v[1];
-    EXPECT_EXIT(getByteArray(b, 1, fileOpen(s.dir.c_str(), "r")), testing::ExitedWithCode(42),
-                testing::Eq(report));
-    EXPECT_EXIT(get2ByteArray(v, 1, fileOpen(s.dir.c_str(), "r")), testing::ExitedWithCode(44),
-                testing::Eq(report));
 }
 
 }  // namespace

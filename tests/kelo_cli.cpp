@@ -217,6 +217,9 @@ TEST(KeloCommandLine, CodesAndMessages)
          "earlier "
          "record, which changes it by 5, not 6\n"},
         {"blend blend.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx", 0, ""},
+        {"apply blend.kgx --variant 0 --vdf v.vdf --ndf v.ndf -o a.kgx", 0, ""},
+        {"apply blend.kgx --variant 0 --vdf v.vdf -o a0.kgx", 0, ""},
+        {"blend blend.kgx --vdf v.vdf 1 0 -o b0.kgx", 0, ""},
         // Negative weights are weights, not options.
         {"blend base.kgx --vdf t.vdf -1 -.5 -o o.kgx", 4,
          "kelo: t.vdf: has 1 variant groups, but 2 weights are given\n"},
@@ -226,6 +229,8 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"svg base.kgx --view under -o o.kgx", 1,
          "kelo svg: --view takes front, top or side, not \"under\"\n"},
         {"svg base.kgx --variant 0 -o o.kgx", 1, "kelo svg: --variant needs --vdf\n"},
+        {"export base.kgx --vdf t.vdf --ndf v.ndf -o o.glb", 4,
+         "kelo: v.ndf: has 2 variant groups, t.vdf has 1\n"},
     };
     for (const auto &c : cases) {
         Result r = sh(dir.dir, KELO + " " + c.args);
@@ -245,6 +250,11 @@ TEST(KeloCommandLine, CodesAndMessages)
     // 32000 + 2000 clamps to 32767, -32000 - 2000 to -32768; 0.5 -> 1; -0.5 -> -1.
     EXPECT_EQ(hex(slurp(dir / "b.kgx")),
               hex(bytes({{Obj{{{13, 18, 31, -9}}, {{32767, -32768, 1, -1}}}}})));
+    // Applying wraps, as keyblend's differences do: 32000 + 4000 -> -29536;
+    // where nothing wraps, blending one group at weight 1 is applying it.
+    EXPECT_EQ(hex(slurp(dir / "a.kgx")),
+              hex(bytes({{Obj{{{14, 16, 33, -9}}, {{-29536, 29536, 1, -1}}}}})));
+    EXPECT_EQ(hex(slurp(dir / "b0.kgx")), hex(slurp(dir / "a0.kgx")));
 }
 
 static long count(std::string_view text, std::string_view part)
@@ -256,7 +266,10 @@ static long count(std::string_view text, std::string_view part)
 // 2 straight towards the viewer, which shows as a ring, not an arrow.
 // Vertex 1 changes only its fourth value: not a move.  File names that are
 // not UTF-8, or hold characters JSON or XML give a meaning, still make
-// output that parses, with U+FFFD for what it cannot carry.
+// output that parses, with U+FFFD for what it cannot carry.  In the front
+// view, at 4.44 picture units per model unit, vertex 0's dot is at (178,
+// 570) and its move of (30, 40) ends in the head's tip at (311.2, 392.4),
+// the line stopping 8 units short of it.
 TEST(KeloSvg, ArrowsRingsLegendAndNames)
 {
     Scratch dir;
@@ -266,9 +279,9 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
                           " 0000 0000 0000 0500  0000 0000 3c00 0000"));
     for (auto [view, lines, rings] : {std::tuple{"front", 1, 1}, {"top", 2, 0}, {"side", 2, 0}}) {
         Result r = run(dir.dir, {KELO, "svg", base, "--vdf", vdf, "--variant", "0", "--view", view,
-                                 "-o", "p.svg"});
+                                 "-o", std::string(view) + ".svg"});
         ASSERT_EQ(r.code, 0) << r.err;
-        std::string svg = slurp(dir / "p.svg");
+        std::string svg = slurp(dir / (std::string(view) + ".svg"));
         EXPECT_EQ(count(svg, "<line "), lines) << view;
         EXPECT_EQ(count(svg, "fill=\"none\""), rings) << view;
         EXPECT_EQ(count(svg, "r=\"2\"/>"), 3) << view;
@@ -279,6 +292,9 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
         EXPECT_EQ(count(svg, "b\xEF\xBF\xBD(.kgx</text>"), 1);
         EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
     }
+    const std::string front = slurp(dir / "front.svg");
+    EXPECT_NE(front.find("<line x1=\"178.0\" y1=\"570.0\" x2=\"306.4\" y2=\"398.8\""), front.npos);
+    EXPECT_NE(front.find("<polygon points=\"311.2,392.4 "), front.npos);
     const std::string json = "{\"file\": \"a\xEF\xBF\xBD<&\\u0001.vdf\", ";
     EXPECT_EQ(run(dir.dir, {KELO, "dump", "--json", "--summary", vdf}).out.substr(0, json.size()),
               json);
@@ -286,8 +302,9 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
 
 // Every output and standard output: a write that fails ends with 7, never 0.
 // Started with its standard streams closed, kelo opens no file in their
-// place, so no message lands in an output.
-TEST(KeloFailedWrites, FullDeviceAndClosedStreams)
+// place, so no message lands in an output.  A target replaced keeps its
+// permissions, and a symbolic link stays a link to the file replaced.
+TEST(KeloFailedWrites, FullDeviceClosedStreamsModesAndLinks)
 {
     Files f;
     for (const char *w :
@@ -305,8 +322,11 @@ TEST(KeloFailedWrites, FullDeviceAndClosedStreams)
     EXPECT_EQ(
         run(f.dir, {"/bin/sh", "-c", "exec " + KELO + " import t.obj -o a.kgx <&- >&- 2>&-"}).code,
         0);
-    ASSERT_EQ(sh(f.dir, KELO + " import t.obj -o b.kgx").code, 0);
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+    spit(f / "b.kgx", ""), fs::permissions(f / "b.kgx", mode), fs::create_symlink("b.kgx", f / "c");
+    ASSERT_EQ(sh(f.dir, KELO + " import t.obj -o c").code, 0);
     EXPECT_EQ(slurp(f / "a.kgx"), slurp(f / "b.kgx"));
+    EXPECT_TRUE(fs::is_symlink(f / "c") && fs::status(f / "b.kgx").permissions() == mode);
 }
 
 // A file size limit of 512 bytes, and every signal at its default: the write

@@ -92,6 +92,19 @@ std::string replaced(std::string s, const std::string &from, const std::string &
     return s.replace(s.find(from), from.size(), to);
 }
 
+// 65,535 vertices, the first three the corners of two triangles that differ
+// in their texture: 65,538 glTF vertices, the last (the last vertex, which
+// the variant moves) numbered 65,537, past 16 bits.
+std::string wide(int16_t lift)
+{
+    Obj o{std::vector<Elem>(65535, {1, 2, 3, 0}), {}, {}, 1000 * SCALE_ONE};
+    o.verts[1][0] = o.verts[2][1] = 9, o.verts.back()[2] += lift;
+    for (uint8_t u : {0, 1})
+        o.prims.push_back(
+            prim(MODE_TEXTURED, le32({cornerWord(0, u), cornerWord(1, u), cornerWord(2, u)})));
+    return bytes({{o}});
+}
+
 // An asset of one primitive: n vertices at (i, 2i, 3i) in the buffer b.bin
 // (of BIG; no buffer and zeros without uri), targets named t0, t1, ... (or
 // names, a JSON list) whose POSITION has m elements.
@@ -191,16 +204,13 @@ TEST(KeloObj, Meshes)
         {sq + "f -4/-3/-2 -3/-2/-1 -1/-1/-1", "| 4000600 | 0 ff000001 80ff0002 0 1 1\n"},
         {"v 9 9 9\nv 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nvn 0 0 -2\nf 2//1 3//1 4//1\nf 2 5 3",
          "default: 0 0 0 0 2 0 0 0 0 2 0 0 0 0 2 0 | 0 0 -4096 0 0 2896 2896 0 0 2896 2896 0 0 "
-         "4096 0 0"
-         " | 600 600 | 0 1 2 0 0 0 0 3 1 1 3 2\n"},
+         "4096 0 0 | 600 600 | 0 1 2 0 0 0 0 3 1 1 3 2\n"},
         {"\xEF\xBB\xBF" + groups,
          "default: 0 0 0 0 1 0 0 0 1 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 | 600 | 0 1 2 0 1 2\n"
          "a: 0 0 0 0 1 0 0 0 1 1 0 0 0 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 0 0 4096 0 | 600 "
-         "600"
-         " | 0 2 3 0 2 3 1 2 3 1 2 3\n"
+         "600 | 0 2 3 0 2 3 1 2 3 1 2 3\n"
          "b: 0 0 0 0 1 0 0 0 1 1 0 0 0 1 0 0 -1 1 0 0 | 0 0 4096 0 0 0 4096 0 0 0 4096 0 0 0 4096 "
-         "0 0 0"
-         " 4096 0 | 600 600 600 | 0 1 2 0 1 2 0 2 3 0 2 3 0 3 4 0 3 4\n"},
+         "0 0 0 4096 0 | 600 600 600 | 0 1 2 0 1 2 0 2 3 0 2 3 0 3 4 0 3 4\n"},
     };
     for (const auto &[text, part] : rows)
         EXPECT_NE(mesh(text + "\n").find(part), std::string::npos) << text << "\n"
@@ -265,8 +275,9 @@ TEST(KeloObj, Scales)
         EXPECT_FALSE(scaleParse(bad, s)) << bad;
 }
 
-// The generated model and the examples, their differences from keyblend,
-// and each exported: model.glb at the objects' scale, examples.gltf at 1000.
+// The generated model, the wide one and the examples, their differences
+// from keyblend, and each exported: model.glb and wide.glb at the objects'
+// scale, examples.gltf at 1000.
 // Import with --variants writes the base and one model per target; keyblend
 // on them writes the Kelo files export started from, byte for byte.  The
 // validator finds no error or warning in any asset; three.js at weight 1 of
@@ -276,7 +287,10 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
     Scratch dir;
     for (int v = -1; v < 3; v++)
         spit(dir / (v < 0 ? "base.kgx" : format("v%d.kgx", v)), model(v));
+    spit(dir / "wide.kgx", wide(0)), spit(dir / "lifted.kgx", wide(5));
     ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -o model base.kgx v0.kgx v1.kgx v2.kgx").code, 0);
+    ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n wide.kgx lifted.kgx").code, 0);
+    ASSERT_EQ(kelo(dir.dir, "export wide.kgx --vdf wide.vdf --ndf wide.ndf -o wide.glb").code, 0);
     const std::string ex = (HERE.parent_path() / "examples/").string();
     ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -o examples " + ex + "base.kgx " + ex + "moved.kgx " +
                               ex + "normals.kgx")
@@ -289,9 +303,9 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
                                 "-o examples.gltf")
                   .code,
               0);
-    for (std::string name : {"model", "examples"}) {
-        Result r = kelo(dir.dir, "import " + name + (name == "model" ? ".glb" : ".gltf") +
-                                     " --scale 1000 -o back.kgx --variants back");
+    for (std::string asset : {"model.glb", "wide.glb", "examples.gltf"}) {
+        const std::string name = asset.substr(0, asset.find('.'));
+        Result r = kelo(dir.dir, "import " + asset + " --scale 1000 -o back.kgx --variants back");
         ASSERT_EQ(r.code, 0) << r.err;
         ASSERT_EQ(sh(dir.dir, KEYBLEND + " -n -o back back.kgx " + r.out).code, 0) << r.out;
         for (std::string kind : {".vdf", ".ndf"})
@@ -315,7 +329,7 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
         GTEST_SKIP() << "node, its tools or chromium are missing: run scripts/setup";
     }
     const std::string node = "/usr/bin/env node " + (HERE / "gltf/").string();
-    Result r = sh(dir.dir, node + "validate.mjs model.glb examples.gltf");
+    Result r = sh(dir.dir, node + "validate.mjs model.glb examples.gltf wide.glb");
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     ASSERT_EQ(kelo(dir.dir, "apply base.kgx --variant 1 --vdf model.vdf -o v.kgx").code, 0);
     ::Model applied;

@@ -8,6 +8,7 @@
 #include "kgx_model.h"
 
 #include <array>
+#include <csetjmp>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -68,6 +69,11 @@ struct Result {
 // A run longer than limitMs is killed.  Throws when it cannot be started.
 Result run(const fs::path &dir, const std::vector<std::string> &argv,
            const std::vector<std::string> &env = {}, int limitMs = 60000);
+
+// The support library's Exit (klib.h) ends the process with the code of a
+// fatal report; with exitJump set to a point armed by setjmp it jumps back
+// there instead, setjmp then returning the code.
+extern std::jmp_buf *exitJump;
 
 // Words split at blanks: "dump --json t.vdf"; and a run of such a line.
 std::vector<std::string> words(const std::string &line);
