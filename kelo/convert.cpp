@@ -153,12 +153,8 @@ static Problem exportGltf(const Args &args, const Model &m, const std::string &o
                          format("has %lu variant groups, %s has %lu",
                                 (unsigned long)files[1].groups(), files[0].name.c_str(),
                                 (unsigned long)files[0].groups()));
-    std::vector<std::vector<unsigned char>> variants(files.empty() ? 0 : files[0].groups());
-    for (uint32_t k = 0; k < variants.size(); k++)
-        if (Problem p = applyVariant(m, files, k, variants[k]))
-            return p;
     GltfAsset asset;
-    if (Problem p = gltfFromModel(m, variants, scaleOption(args), args.has(OPT_NDF), asset))
+    if (Problem p = gltfFromModel(m, files, scaleOption(args), asset))
         return p;
     std::string bytes = gltfEncode(asset, hasExtension(out, ".glb"));
     return writeOutput(out, bytes.data(), bytes.size());
