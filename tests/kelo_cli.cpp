@@ -366,18 +366,36 @@ TEST(KeloCostlyInputs, SharedArrayOnce)
     ASSERT_EQ(sh(dir.dir, KELO + " svg m.kgx -o m.svg").code, 0);
     // About 4 MB; each array once per object would make gigabytes.
     EXPECT_LT(fs::file_size(dir / "m.obj") + fs::file_size(dir / "m.svg"), 6000000u);
-    // glTF holds each object's vertices apart, so its asset would pass 2 GiB:
-    // that is found from the object table, within 256 MB of address space
-    // (the asset built first took 836 MB), and so it is with a 48 KB vertex
-    // file of 4,000 empty variant groups (a model copy each took 2 GB).
-    spit(dir / "e.vdf", unhex("a00f0000" + repeat("00000000 00000000 00000000", 4000)));
-    for (std::string vdf : {"", "--vdf e.vdf"}) {
-        std::string line = KELO + " export m.kgx " + vdf + " -o m.glb";
+    // glTF holds each object's vertices apart, so these assets would pass
+    // 2 GiB, which is found within 256 MB of address space.  m.kgx from the
+    // object table (the asset built first took 836 MB), also with 4,000 empty
+    // variant groups (a model copy each took 2 GB); p.kgx, 18,000 objects of
+    // their own 3 vertices sharing 10,000 triangles, from the primitives'
+    // headers, before a layout is made each; t.kgx, one object of those
+    // triangles, their 30,000 corners of distinct texture bytes, with 1,800
+    // groups, from its layout alone.
+    kit::Model tris{std::vector<Obj>(18000, Obj{{{0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}}})};
+    for (uint32_t i = 0; i < 30000; i += 3) {
+        std::string packet(12, 0);
+        for (uint32_t c = 0; c < 3; c++)
+            packet = setWord(packet, 4 * c, (i + c) << 16 | c);
+        tris.objs[0].prims.push_back(prim(MODE_TEXTURED, packet));
+    }
+    std::string p = bytes(tris);
+    for (KgxEntryWord w : {ENTRY_PRIM_TOP, ENTRY_N_PRIM})
+        for (uint32_t o = 1, first = word(p, kgxEntryAt(0, w)); o < 18000; o++)
+            p = setWord(std::move(p), kgxEntryAt(o, w), first);
+    tris.objs.resize(1);
+    spit(dir / "p.kgx", p), spit(dir / "t.kgx", bytes(tris));
+    auto empty = [](int n) { return setWord(std::string(4 + 12 * n, 0), 0, n); };
+    spit(dir / "e.vdf", empty(4000)), spit(dir / "f.vdf", empty(1800));
+    for (std::string args : {"m.kgx", "m.kgx --vdf e.vdf", "p.kgx", "t.kgx --vdf f.vdf"}) {
+        std::string line = KELO + " export " + args + " -o m.glb";
 #ifndef KEYBLEND_SANITIZED  // the sanitizers reserve terabytes of address space
         line = "ulimit -v 262144; exec " + line;
 #endif
         Result r = run(dir.dir, {"/bin/sh", "-c", line});
-        EXPECT_EQ(r.code, 3) << r.err;
+        EXPECT_EQ(r.code, 3) << args << r.err;
         EXPECT_NE(r.err.find("would take more than 2147483647 bytes"), std::string::npos) << r.err;
     }
     spit(dir / "m.kgx", share(1));
