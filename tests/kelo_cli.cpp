@@ -357,8 +357,10 @@ TEST(KeloCostlyInputs, SharedArrayOnce)
     auto share = [&](uint32_t step) {
         std::string s = model;
         for (uint32_t o = 1; o < 1000; o++)
-            s = setWord(setWord(s, kgxEntryAt(o, ENTRY_VERT_TOP), top + KGX_ELEMENT * step * o),
-                        kgxEntryAt(o, ENTRY_N_VERT), 65535 - step * o);
+            s = setWord(
+                setWord(setWord(s, kgxEntryAt(o, ENTRY_VERT_TOP), top + KGX_ELEMENT * step * o),
+                        kgxEntryAt(o, ENTRY_N_VERT), 65535 - step * o),
+                kgxEntryAt(o, ENTRY_PRIM_TOP), o);  // no primitives, each its own list
         return s;
     };
     spit(dir / "m.kgx", share(0));
@@ -368,7 +370,8 @@ TEST(KeloCostlyInputs, SharedArrayOnce)
     EXPECT_LT(fs::file_size(dir / "m.obj") + fs::file_size(dir / "m.svg"), 6000000u);
     // glTF holds each object's vertices apart, so these assets would pass
     // 2 GiB, which is found within 256 MB of address space.  m.kgx from the
-    // object table (the asset built first took 836 MB), also with 4,000 empty
+    // object table, before a layout of 65,535 glTF vertices is made for each
+    // object (the asset built first took 836 MB), also with 4,000 empty
     // variant groups (a model copy each took 2 GB); p.kgx, 18,000 objects of
     // their own 3 vertices sharing 10,000 triangles, from the primitives'
     // headers, before a layout is made each; t.kgx, one object of those
