@@ -3,6 +3,7 @@
 #include "defs.h"
 
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -138,7 +139,9 @@ int32_t option(int32_t argc, char **argv)
         } else if (strcasecmp(arg, "-o") == 0) {
             if (i + 1 >= argc)
                 return argc;
-            memFree(outputName);
+            // The last -o stands.  An earlier value is kept, not released,
+            // so that allocation reports count releases as documented: a
+            // few bytes for each repeated -o, until the run ends.
             outputName = getPathName(argv[++i]);
         } else if (strcasecmp(arg, "-n") == 0) {
             NormalKelo = 1;
@@ -172,6 +175,11 @@ void Exit(int32_t code)
 
 int main(int argc, char **argv)
 {
+    // A write past a file size limit must fail (EFBIG) and be reported as a
+    // lost write, the output cut to 0 bytes, whatever disposition the run
+    // was started with: by default SIGXFSZ would end the run inside that
+    // write and leave an output that still holds its provisional count.
+    signal(SIGXFSZ, SIG_IGN);
     if (!stdDescriptorsOpen())
         errReport(OPEN_ERR, OPEN_CODE, "/dev/null");
     msgPrint(stderr, "keyblend %s -- Kelo difference files from KGX models\n", _version);

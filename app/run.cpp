@@ -104,7 +104,9 @@ static void letGo(FileHandle **held)
 
 // Compares each variant with the base.  A variant that opens under no tried
 // name is skipped silently; so is one that fails the header check, which
-// then writes no records.  A base that is not a model ends the loop.
+// then writes no records.  A base that is not a model ends the loop at
+// once: the variant then open stays open until the run ends, and a failure
+// to close it is never reported.
 static void compareVariants(FileHandle *base, char **variants, int32_t nVariants)
 {
     for (int32_t i = 0; i < nVariants; i++) {
@@ -112,14 +114,14 @@ static void compareVariants(FileHandle *base, char **variants, int32_t nVariants
         if (!variant)
             continue;
         int32_t check = kgx_diff(base, variant);
+        if (check < 0)
+            break;
         if (check > 0) {
             vn_diff(base, variant, output[KIND_VDF], output[KIND_NDF]);
             mat_diff(base, variant, output[KIND_TDF]);
         }
         fileSeek(base, 0);
         letGo(&variant);
-        if (check < 0)
-            break;
     }
 }
 

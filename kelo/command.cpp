@@ -394,8 +394,9 @@ Problem parseArgs(const Command &cmd, const std::vector<std::string> &words, Arg
     return first || args.help ? first : checkRows(cmd, args);
 }
 
-// Parses the command's words and runs it; standard output is checked as
-// part of the command's work.
+// Parses the command's words and runs it, noting the files it reads so
+// that no output of it replaces one; standard output is checked as part of
+// the command's work.
 static Problem runCommand(const Command &cmd, const std::vector<std::string> &words)
 {
     Args args;
@@ -404,6 +405,7 @@ static Problem runCommand(const Command &cmd, const std::vector<std::string> &wo
         fputs(commandHelp(cmd).c_str(), stdout);
         return finishStandardOutput();
     }
+    InputsNoted noted;
     if (!p)
         p = cmd.run(args);
     return p ? p : finishStandardOutput();

@@ -215,12 +215,8 @@ static Problem exportGltf(const Args &args, const Model &m, const std::string &o
     if (args.has(OPT_NAMES))
         if (Problem p = namesOption(args, files[0], names))
             return p;
-    std::vector<std::vector<unsigned char>> variants(files.empty() ? 0 : files[0].groups());
-    for (uint32_t k = 0; k < variants.size(); k++)
-        if (Problem p = applyVariant(m, files, k, variants[k]))
-            return p;
     GltfAsset asset;
-    if (Problem p = gltfFromModel(m, variants, scaleOption(args), args.has(OPT_NDF), asset))
+    if (Problem p = gltfFromModel(m, files, scaleOption(args), asset))
         return p;
     if (!names.empty())
         asset.targetNames = names;

@@ -67,14 +67,17 @@ class Model;
 }
 Problem gltfLoad(const Input &in, tinygltf::Model &m, uint64_t &bytes);
 
-// The asset of model m with one target per variant: variants[t] is m's
-// image with variant t applied.  Object k is a primitive with a material of
-// its own named "objectK", so that modelling tools keep the objects apart.
-// scale 0 takes each object's scale word as its steps per metre, any other
-// scale applies to every object.  Normal offsets with normalTargets.
-// KELO_BAD_MODEL for a model glTF cannot hold.
-Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned char>> &variants,
-                      uint32_t scale, bool normalTargets, GltfAsset &asset);
+// The asset of model m with one target per variant group of the vertex and
+// normal files (which have as many groups), each the variant as
+// applyVariant makes it; normal offsets when a normal file is given.  Object
+// k is a primitive with a material of its own named "objectK", so that
+// modelling tools keep the objects apart.  scale
+// 0 takes each object's scale word as its steps per metre, any other scale
+// applies to every object.  KELO_BAD_MODEL for a model glTF cannot hold,
+// and for an asset of more than 2 GiB, found before any of it is built;
+// the problems of groupChanges for a variant that does not fit.
+Problem gltfFromModel(const Model &m, const std::vector<KeloFile> &files, uint32_t scale,
+                      GltfAsset &asset);
 
 // Normal i of the array at `at` in m, as export writes it: at unit length
 // (+z for a zero normal).

@@ -522,6 +522,7 @@ static Problem readBufferFile(const BufferFiles &files, const std::string &uri, 
     if ((uint64_t)st.st_size < length)
         return refuse(format("holds %llu bytes, its buffer declares %llu",
                              (unsigned long long)st.st_size, (unsigned long long)length));
+    noteInput(st, format("%s's buffer file \"%s\"", files.asset.c_str(), messageText(uri).c_str()));
     out.resize(length);
     for (size_t got = 0; got < length;) {
         ssize_t n = pread(dir.fd, out.data() + got, length - got, (off_t)got);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <numeric>
+#include <tuple>
 
 /* ---- From a KGX model ---- */
 
@@ -127,6 +128,72 @@ static std::vector<Corner> objectVertices(const KgxObject &ob, const std::vector
     return vertices;
 }
 
+namespace {
+
+// An object's glTF vertices and its triangles, three vertex numbers each:
+// the same for every object of the same arrays and primitives.
+struct ObjectLayout {
+    std::vector<Corner> vertices;
+    std::vector<uint32_t> triangles;
+};
+
+}  // namespace
+
+// Object k's layout: its corners read, turned to face their normals, and
+// numbered.
+static Problem objectLayout(const Model &m, uint32_t k, ObjectLayout &layout)
+{
+    std::vector<Corner> corners;
+    if (Problem p = triangleCorners(m, k, corners))
+        return p;
+    orientTriangles(m, m.obj[k], corners);
+    layout.vertices = objectVertices(m.obj[k], corners, layout.triangles);
+    return {};
+}
+
+// An asset whose dense arrays would pass 2 GiB is refused before any of it
+// is built: GLB lengths are 32-bit, and objects that share arrays, or many
+// variants, could otherwise ask for far more memory than the files hold.
+constexpr uint64_t ASSET_MAX = INT32_MAX;
+
+// What makes an object's layout: its arrays and its primitives.
+static std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> layoutKey(const KgxObject &ob)
+{
+    return {ob.vertArray, ob.normArray, ob.primAt, ob.nPrim};
+}
+
+static Problem assetTooLarge(const Model &m, uint32_t targets)
+{
+    return problemIn(KELO_BAD_MODEL, m.name,
+                     format("its glTF asset, with %lu targets, would take more than %llu bytes",
+                            (unsigned long)targets, (unsigned long long)ASSET_MAX));
+}
+
+// Refuses, from the object table alone and in time linear in the model, an
+// asset that would surely pass ASSET_MAX bytes: 12 a triangle, which the
+// primitives' headers tell, and vertexBytes a glTF vertex (in the base and
+// its targets), of which an object has at least as many as it has vertices
+// or normals.
+static Problem assetCanFit(const Model &m, uint32_t targets, uint64_t vertexBytes)
+{
+    std::map<std::pair<uint32_t, uint32_t>, uint64_t> areaTriangles;
+    uint64_t least = 0;
+    for (uint32_t k = 0; k < m.obj.size(); k++) {
+        const KgxObject &ob = m.obj[k];
+        if (ob.nVert == 0)
+            return problemAt(
+                KELO_BAD_MODEL, m.name, kgxEntryAt(k, ENTRY_N_VERT),
+                format("object %lu has no vertices, which glTF cannot hold", (unsigned long)k));
+        auto [area, added] = areaTriangles.try_emplace({ob.primAt, ob.nPrim}, 0);
+        for (uint32_t j = 0; added && j < ob.nPrim; j++)
+            area->second += primCorners(primMode(m.word(m.primitiveAt(k, j)))) - 2;
+        least += 12 * area->second + vertexBytes * std::max(ob.nVert, ob.nNorm);
+        if (least > ASSET_MAX)
+            return assetTooLarge(m, targets);
+    }
+    return {};
+}
+
 // The base's values of one object's glTF vertices.
 static void baseValues(const Model &m, const KgxObject &ob, const std::vector<Corner> &vertices,
                        double steps, GltfObject &g)
@@ -166,46 +233,63 @@ static GltfOffsets offsets(const Model &m, const KgxObject &ob, const std::vecto
     return t;
 }
 
-// An asset whose dense arrays would pass 2 GiB is refused before it is
-// built: GLB lengths are 32-bit, and objects that share arrays, or many
-// variants, could otherwise ask for far more memory than the files hold.
-constexpr uint64_t ASSET_MAX = INT32_MAX;
-
-Problem gltfFromModel(const Model &m, const std::vector<std::vector<unsigned char>> &variants,
-                      uint32_t scale, bool normalTargets, GltfAsset &asset)
+Problem gltfFromModel(const Model &m, const std::vector<KeloFile> &files, uint32_t scale,
+                      GltfAsset &asset)
 {
     asset = GltfAsset();
     if (m.obj.empty())
         return problemAt(KELO_BAD_MODEL, m.name, KGX_COUNT_AT,
                          "no objects, which glTF cannot hold");
     asset.name = std::filesystem::path(m.name).stem().string();
-    for (size_t t = 0; t < variants.size(); t++)
-        asset.targetNames.push_back(format("variant%zu", t));
+    const uint32_t targets = files.empty() ? 0 : files[0].groups();
+    for (uint32_t t = 0; t < targets; t++)
+        asset.targetNames.push_back(format("variant%lu", (unsigned long)t));
+    bool normalTargets = std::any_of(files.begin(), files.end(),
+                                     [](const KeloFile &f) { return f.kind == KIND_NDF; });
+    const uint64_t vertexBytes = 40 * (1 + (uint64_t)targets * (normalTargets ? 2 : 1));
+    if (Problem p = assetCanFit(m, targets, vertexBytes))
+        return p;
+    // Each layout is made once for the objects that share arrays and
+    // primitives, and the asset's exact size is known before any of its
+    // values are.
+    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>, ObjectLayout> layouts;
+    std::vector<const ObjectLayout *> of;  // each object's layout
     uint64_t bytes = 0;
     for (uint32_t k = 0; k < m.obj.size(); k++) {
-        const KgxObject &ob = m.obj[k];
-        if (ob.nVert == 0)
-            return problemAt(
-                KELO_BAD_MODEL, m.name, kgxEntryAt(k, ENTRY_N_VERT),
-                format("object %lu has no vertices, which glTF cannot hold", (unsigned long)k));
-        std::vector<Corner> corners;
-        if (Problem p = triangleCorners(m, k, corners))
-            return p;
-        orientTriangles(m, ob, corners);
-        GltfObject &g = asset.objects.emplace_back();
-        g.material = format("object%lu", (unsigned long)k);
-        std::vector<Corner> vertices = objectVertices(ob, corners, g.triangles);
-        bytes += 4 * (uint64_t)g.triangles.size() +
-                 40 * (uint64_t)vertices.size() * (1 + variants.size() * (normalTargets ? 2 : 1));
+        auto [it, added] = layouts.try_emplace(layoutKey(m.obj[k]));
+        if (added)
+            if (Problem p = objectLayout(m, k, it->second))
+                return p;
+        of.push_back(&it->second);
+        bytes +=
+            4 * (uint64_t)it->second.triangles.size() + vertexBytes * it->second.vertices.size();
         if (bytes > ASSET_MAX)
-            return problemIn(
-                KELO_BAD_MODEL, m.name,
-                format("its glTF asset, with %zu targets, would take more than %llu bytes",
-                       variants.size(), (unsigned long long)ASSET_MAX));
-        double steps = scaleOf(scale ? scale : ob.scale) / (double)SCALE_ONE;
-        baseValues(m, ob, vertices, steps, g);
-        for (const std::vector<unsigned char> &variant : variants)
-            g.targets.push_back(offsets(m, ob, vertices, steps, variant, normalTargets, g));
+            return assetTooLarge(m, targets);
+    }
+    std::vector<double> steps;  // each object's steps per metre
+    for (uint32_t k = 0; k < m.obj.size(); k++) {
+        const KgxObject &ob = m.obj[k];
+        GltfObject &g = asset.objects.emplace_back();
+        g.triangles = of[k]->triangles;
+        g.material = format("object%lu", (unsigned long)k);
+        steps.push_back(scaleOf(scale ? scale : ob.scale) / (double)SCALE_ONE);
+        baseValues(m, ob, of[k]->vertices, steps[k], g);
+    }
+    // One image for every variant, rather than a copy of the model each:
+    // the variant's changes are made in it, read, and undone.
+    std::vector<unsigned char> variant = m.image;
+    Changes changes;
+    for (uint32_t t = 0; t < targets; t++) {
+        changes.begin(m.image.size());
+        for (const KeloFile &f : files)
+            if (Problem p = groupChanges(m, f, t, changes))
+                return p;
+        applyChanges(m, KIND_VDF, changes, variant);
+        for (uint32_t k = 0; k < m.obj.size(); k++)
+            asset.objects[k].targets.push_back(offsets(m, m.obj[k], of[k]->vertices, steps[k],
+                                                       variant, normalTargets, asset.objects[k]));
+        for (uint32_t at : changes.at)
+            std::copy_n(&m.image[at], sizeof(int16_t), &variant[at]);
     }
     return {};
 }

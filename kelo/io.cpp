@@ -66,6 +66,50 @@ struct InputDescriptor {
 
 }  // namespace
 
+/* The files the command reads, as the system identifies them */
+
+namespace {
+
+struct InputFile {
+    dev_t dev;
+    ino_t ino;
+    std::string name;
+};
+std::vector<InputFile> inputsRead;
+bool noting = false;
+
+}  // namespace
+
+InputsNoted::InputsNoted() { noting = true; }
+
+InputsNoted::~InputsNoted()
+{
+    noting = false;
+    inputsRead.clear();
+}
+
+void noteInput(const struct stat &st, const std::string &name)
+{
+    if (noting)
+        inputsRead.push_back({st.st_dev, st.st_ino, name});
+}
+
+// KELO_OVER_INPUT when target names a file the command reads: the same
+// device and inode, by whatever path, link or hard link.  A target that
+// does not exist yet is none: every input is read before anything is
+// written.
+static Problem notAnInput(const std::string &target)
+{
+    struct stat st;
+    if (stat(target.c_str(), &st) != 0)
+        return {};
+    for (const InputFile &in : inputsRead)
+        if (in.dev == st.st_dev && in.ino == st.st_ino)
+            return problemIn(KELO_OVER_INPUT, target,
+                             "is the same file as the input " + in.name + ": nothing written");
+    return {};
+}
+
 Problem readInput(const std::string &name, const char *const *list, Input &in)
 {
     InputDescriptor input{openMatching(name, list, in.name)};
@@ -74,6 +118,7 @@ Problem readInput(const std::string &name, const char *const *list, Input &in)
     struct stat st;
     if (fstat(input.fd, &st) != 0 || st.st_size >= INT32_MAX)
         return problemIn(KELO_READ, in.name, "size unknown, or 2 GiB or more");
+    noteInput(st, in.name);
     in.bytes.resize((size_t)st.st_size);
     bool failed = false;
     size_t got = readAll(input.fd, in.bytes.data(), in.bytes.size(), failed);
@@ -199,6 +244,8 @@ static Problem commit(Staged &s, const unsigned char *bytes, size_t size)
 
 Problem writeOutput(const std::string &target, const void *data, size_t size)
 {
+    if (Problem p = notAnInput(target))
+        return p;
     Staged s;
     const unsigned char *bytes = (const unsigned char *)data;
     if (Problem p = stage(target, bytes, size, s))
@@ -215,6 +262,8 @@ Problem writeOutputs(const std::vector<OutputFile> &files)
         if (std::find(seen.begin(), seen.end(), name) != seen.end())
             return usageProblem(format("two outputs would be written to %s", f.target.c_str()));
         seen.push_back(name);
+        if (Problem p = notAnInput(f.target))
+            return p;
     }
     std::vector<Staged> staged(files.size());
     for (size_t i = 0; i < files.size(); i++)

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 /* problem.cpp -- what went wrong and where; the one place that words it */
@@ -34,6 +35,7 @@ enum KeloCode : int32_t {
     KELO_BAD_IMPORT = 5,  // a file to import (OBJ or glTF) is refused
     KELO_NOT_LIKE = 6,    // an imported model's topology differs from the --like base
     KELO_WRITE = 7,       // an output cannot be written; any earlier file there is kept
+    KELO_OVER_INPUT = 8,  // an output is a file the command reads: nothing is written
 
     // Failures on inputs end with the support library's codes for the same
     // failures.
@@ -93,11 +95,26 @@ struct Input {
 // KELO_SHORT when it cannot be read whole.
 Problem readInput(const std::string &name, const char *const *list, Input &in);
 
+// The files one command reads, noted while an InputsNoted lives (kelo's run
+// holds one around the command): readInput notes each input, glTF import
+// each buffer file.  Every output is checked against them before anything
+// is written, so that no output replaces a file the command reads.  Outside
+// such a scope nothing is noted and nothing checked.
+struct InputsNoted {
+    InputsNoted();
+    ~InputsNoted();
+    InputsNoted(const InputsNoted &) = delete;
+    InputsNoted &operator=(const InputsNoted &) = delete;
+};
+// Notes the file whose status st is, read under the name shown in messages.
+void noteInput(const struct stat &st, const std::string &name);
+
 // Writes size bytes to target: to a temporary file beside it, every write,
 // the flush and the close checked, then renamed over it.  A target that is
 // not a regular file (a device, a pipe) is written in place, also checked.
 // On failure the temporary is removed, an earlier file at target is left
-// untouched, and the problem has code KELO_WRITE.
+// untouched, and the problem has code KELO_WRITE.  A target that is a file
+// the command reads (noteInput) is refused first: KELO_OVER_INPUT.
 Problem writeOutput(const std::string &target, const void *data, size_t size);
 
 // Several outputs, all or none: each is written beside its target as
@@ -105,7 +122,8 @@ Problem writeOutput(const std::string &target, const void *data, size_t size);
 // only when every one is written are they renamed into place in order.  A
 // failure before that leaves no temporary and no target changed; renaming
 // fails only on a fault of the file system, and then the targets before it
-// hold their new files.  Two outputs naming one file are a usage problem.
+// hold their new files.  Two outputs naming one file are a usage problem; a
+// target that is a file the command reads is refused before any is written.
 struct OutputFile {
     std::string target;
     std::vector<unsigned char> bytes;

@@ -2,6 +2,7 @@
 // Exit the support library is linked with
 #include "kelo.h"
 
+#include <csignal>
 #include <cstdlib>
 
 // kelo calls none of the library's routines that report their own failures
@@ -16,6 +17,10 @@ void Exit(int32_t code)
 
 int main(int argc, char **argv)
 {
+    // A write past a file size limit must fail (EFBIG) and end kelo with its
+    // code, the earlier file at the target kept, whatever disposition kelo
+    // was started with: by default SIGXFSZ would end it inside that write.
+    signal(SIGXFSZ, SIG_IGN);
     // No file kelo opens may take the place of a closed standard stream.
     if (!stdDescriptorsOpen())
         return reportProblem(

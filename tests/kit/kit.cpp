@@ -127,9 +127,19 @@ Result run(const fs::path &dir, const std::vector<std::string> &argv,
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+    // Every signal at its default and none blocked, whatever this process
+    // ignores or blocks: a tool is tested as a shell would start it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t all, none;
+    sigfillset(&all), sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid;
-    int status = 0, rc = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), envp.data());
+    int status = 0, rc = posix_spawn(&pid, args[0], &fa, &attr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0)
         throw std::runtime_error("cannot run " + argv[0]);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
