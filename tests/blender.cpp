@@ -169,7 +169,10 @@ struct BlenderRun : ::testing::Environment {
             if (r.code == 0)
                 argv.push_back(a.name + ".glb");
         }
-        Result r = run(dir->dir, argv, {}, 60000);
+        // Blender's Python is Debian's, and takes its prefix from the first
+        // python3 on PATH: another install there (a version manager's) would
+        // hide Debian's numpy from it.
+        Result r = run(dir->dir, argv, {"PATH=/usr/bin:/bin"}, 60000);
         ASSERT_EQ(r.code, 0) << r.out << r.err;
         made = json::parse(slurp(*dir / "made.json"));
         opened = json::parse(slurp(*dir / "opened.json"));
