@@ -140,19 +140,10 @@ struct BlenderRun : ::testing::Environment {
         dir = std::make_unique<Scratch>();
         for (int v = -1; v < 3; v++)
             spit(*dir / (v < 0 ? "quads.kgx" : format("q%d.kgx", v)), quads(v));
-        std::vector<std::string> argv = {
-            blender,
-            "-b",
-            "--factory-startup",
-            "--python-exit-code",
-            "1",
-            "-P",
-            (HERE / "blender/make.py").string(),
-            "-P",
-            (HERE / "blender/reopen.py").string(),
-            "--",
-            ".",
-            format("%.17g", EDIT_STEPS * double(SCALE_ONE) / SCALE_WORD)};
+        std::vector<std::string> argv = words(
+            blender + " -b --factory-startup --python-exit-code 1 -P " +
+            (HERE / "blender/make.py").string() + " -P " + (HERE / "blender/reopen.py").string() +
+            " -- . " + format("%.17g", EDIT_STEPS * double(SCALE_ONE) / SCALE_WORD));
         for (const Exported &a : EXPORTED) {
             ASSERT_EQ(
                 sh(dir->dir, KEYBLEND + " -n -o " + a.name + " " + a.base + " " + a.variants).code,
