@@ -164,8 +164,12 @@ struct BlenderRun : ::testing::Environment {
     }
     void TearDown() override
     {
-        if (dir && ::testing::UnitTest::GetInstance()->failed_test_count() > 0)
-            fprintf(stderr, "scratch directory kept: %s\n", dir.release()->dir.c_str());
+        // Kept for a look when a case failed: a Scratch without a path
+        // removes nothing.
+        if (dir && ::testing::UnitTest::GetInstance()->failed_test_count() > 0) {
+            fprintf(stderr, "scratch directory kept: %s\n", dir->dir.c_str());
+            dir->dir.clear();
+        }
         dir.reset();
     }
 };
