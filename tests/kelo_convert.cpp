@@ -22,14 +22,6 @@ const fs::path HERE = fs::path(__FILE__).parent_path();
 
 Result kelo(const fs::path &dir, const std::string &args) { return sh(dir, KELO + " " + args); }
 
-std::string le32(const std::vector<uint32_t> &w)
-{
-    std::string s(4 * w.size(), '\0');
-    for (size_t i = 0; i < w.size(); i++)
-        storeLE32((unsigned char *)&s[4 * i], w[i]);
-    return s;
-}
-
 // The cube of examples/obj, its +x face at x, its texture shifted by du
 // (wrapping at 1).
 std::string cube(const char *x, double du)

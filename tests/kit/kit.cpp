@@ -62,6 +62,14 @@ std::string setWord(std::string s, size_t at, uint32_t v)
     return s;
 }
 
+std::string le32(const std::vector<uint32_t> &words)
+{
+    std::string s(4 * words.size(), '\0');
+    for (size_t i = 0; i < words.size(); i++)
+        storeLE32((unsigned char *)&s[4 * i], words[i]);
+    return s;
+}
+
 std::string unhex(std::string_view text)
 {
     std::string bytes;

@@ -50,6 +50,8 @@ Model edit(Model m, F change)
 // s with the word at at set, as far as the bytes reach.
 uint32_t word(const std::string &s, size_t at = 0);
 std::string setWord(std::string s, size_t at, uint32_t v);
+// Little-endian words back to back, such as a primitive's packet.
+std::string le32(const std::vector<uint32_t> &words);
 // Bytes from hex text, where blanks between the pairs show the layout; and
 // back, one pair per byte, so that a mismatch shows its offset.
 std::string unhex(std::string_view text);

@@ -1,0 +1,250 @@
+// blender.cpp -- shape keys between Blender and kelo, with Debian's Blender
+// run headless once for the whole program on the scripts of tests/blender:
+// scenes Blender makes come in where Blender shows them, kelo's assets open
+// in Blender with one shape key per variant, and an asset that went through
+// Blender comes back onto its base with the vertex differences it left with
+#include "kit/test.h"
+#include "mesh.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+
+using namespace kit;
+using nlohmann::json;
+
+namespace {
+
+const fs::path HERE = fs::path(__FILE__).parent_path();
+
+// The scale word of the sample models and of quads(), and the move of the
+// edited key in steps of that scale.
+constexpr uint32_t SCALE_WORD = 1000;
+constexpr int EDIT_STEPS = 100;
+
+// A box of six textured four-corner faces, a flat normal each (named by the
+// second half of the packet).  Variant 0 lifts the top, 1 moves a corner, 2
+// is the base.
+std::string quads(int variant)
+{
+    const uint32_t faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                  {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    Obj box;
+    for (int i = 0; i < 8; i++)
+        box.verts.push_back({int16_t(i & 1 ? 500 : -500), int16_t(i & 2 ? 500 : -500),
+                             int16_t(i & 4 ? (variant == 0 ? 800 : 500) : -500), 0});
+    box.verts[1][0] += variant == 1 ? 100 : 0;
+    for (uint32_t f = 0; f < 6; f++) {
+        Elem n{};
+        n[2 - f / 2] = f % 2 ? 4096 : -4096;
+        box.norms.push_back(n);
+        const uint32_t *c = faces[f];
+        box.prims.push_back(
+            prim(MODE_TEXTURED | MODE_FOUR_CORNERS,
+                 le32({cornerWord(c[0], 0, 0), cornerWord(c[1], 255, 0), cornerWord(c[2], 255, 255),
+                       cornerWord(c[3], 0, 255), f, f, f, f})));
+    }
+    box.scale = SCALE_WORD;
+    return bytes({{box}});
+}
+
+// Per vertex: x y z in the base, then in each variant, side by side.
+using Rows = std::vector<std::vector<double>>;
+
+// The base and the n variants kelo apply makes of it from vdf (as
+// PREFIXK.kgx), in steps; perMetre: the scale of the base's first object.
+Rows applied(const fs::path &dir, const std::string &base, const std::string &vdf, size_t n,
+             const std::string &prefix, double &perMetre)
+{
+    std::vector<::Model> m(n + 1);
+    bool ok = !modelLoad((dir / base).string(), m[0]);
+    for (size_t k = 0; k < n && ok; k++) {
+        std::string out = prefix + std::to_string(k) + ".kgx";
+        ok = sh(dir, format("%s apply %s --variant %zu --vdf %s -o %s", KELO.c_str(), base.c_str(),
+                            k, vdf.c_str(), out.c_str()))
+                     .code == 0 &&
+             !modelLoad((dir / out).string(), m[k + 1]);
+    }
+    EXPECT_TRUE(ok) << base << " " << vdf;
+    Rows rows;
+    for (uint32_t o = 0; ok && o < m[0].obj.size(); o++)
+        for (uint32_t j = 0; j < m[0].obj[o].nVert; j++) {
+            auto &row = rows.emplace_back();
+            for (const ::Model &v : m)
+                for (uint32_t a = 0; a < 3; a++)
+                    row.push_back(v.value(v.vertexAt(o, j) + 2 * a));
+        }
+    perMetre = ok ? scaleOf(m[0].obj[0].scale) / double(SCALE_ONE) : 0;
+    return rows;
+}
+
+// Blender's rows (keys.points, in metres) in steps.
+Rows inSteps(const json &points, double perMetre)
+{
+    Rows rows = points.get<Rows>();
+    for (auto &row : rows)
+        for (double &x : row)
+            x *= perMetre;
+    return rows;
+}
+
+// The rows of a that no row of b matches within tol in every value: both
+// ways none when a vertex of each lies where one of the other does, in the
+// base and in every variant.
+size_t unmatched(const Rows &a, const Rows &b, double tol)
+{
+    auto near = [tol](double x, double y) { return std::abs(x - y) <= tol; };
+    return std::ranges::count_if(a, [&](const auto &r) {
+        return std::ranges::none_of(b,
+                                    [&](const auto &s) { return std::ranges::equal(r, s, near); });
+    });
+}
+
+// The assets kelo exports for Blender to open: the sample models, their
+// targets unnamed, and quads(), named by --names.
+struct Exported {
+    std::string name, base, variants, names;
+    std::vector<std::string> keys;
+};
+const std::string EX = (HERE.parent_path() / "examples/").string();
+const Exported EXPORTED[] = {
+    {"ex", EX + "base.kgx", EX + "moved.kgx " + EX + "normals.kgx", "", {"variant0", "variant1"}},
+    {"quads",
+     "quads.kgx",
+     "q0.kgx q1.kgx q2.kgx",
+     " --names Lift,Poke,Rest",
+     {"Lift", "Poke", "Rest"}},
+};
+
+// The one Blender run, before every test: make.py exports the scenes it
+// makes and says where Blender shows them (made.json); reopen.py opens the
+// assets kelo exported, says where Blender shows them (opened.json) and
+// exports them again, as NAME_same.glb and, the first key moved EDIT_STEPS
+// along x, as NAME_edit.glb.  The scratch directory is kept when a test
+// failed.
+struct BlenderRun : ::testing::Environment {
+    static inline std::unique_ptr<Scratch> dir;
+    static inline json made, opened;
+    static inline std::map<std::string, Result> exports;
+
+    void SetUp() override
+    {
+        const std::string blender = "/usr/bin/blender";
+        if (!fs::exists(blender)) {
+            ASSERT_FALSE(getenv("CI")) << "CI runs the Blender tests: scripts/setup installs it";
+            GTEST_SKIP() << "skipped: no Blender (scripts/setup installs it)";
+        }
+        dir = std::make_unique<Scratch>();
+        for (int v = -1; v < 3; v++)
+            spit(*dir / (v < 0 ? "quads.kgx" : format("q%d.kgx", v)), quads(v));
+        std::vector<std::string> argv = words(
+            blender + " -b --factory-startup --python-exit-code 1 -P " +
+            (HERE / "blender/make.py").string() + " -P " + (HERE / "blender/reopen.py").string() +
+            " -- . " + format("%.17g", EDIT_STEPS * double(SCALE_ONE) / SCALE_WORD));
+        for (const Exported &a : EXPORTED) {
+            ASSERT_EQ(
+                sh(dir->dir, KEYBLEND + " -n -o " + a.name + " " + a.base + " " + a.variants).code,
+                0);
+            Result &r = exports[a.name] =
+                sh(dir->dir, KELO + " export " + a.base + " --vdf " + a.name + ".vdf --ndf " +
+                                 a.name + ".ndf" + a.names + " -o " + a.name + ".glb");
+            if (r.code == 0)
+                argv.push_back(a.name + ".glb");
+        }
+        // Blender's Python is Debian's, and takes its prefix from the first
+        // python3 on PATH: another install there (a version manager's) would
+        // hide Debian's numpy from it.
+        Result r = run(dir->dir, argv, {"PATH=/usr/bin:/bin"}, 60000);
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+        made = json::parse(slurp(*dir / "made.json"));
+        opened = json::parse(slurp(*dir / "opened.json"));
+    }
+    void TearDown() override
+    {
+        // Kept for a look when a case failed: a Scratch without a path
+        // removes nothing.
+        if (dir && ::testing::UnitTest::GetInstance()->failed_test_count() > 0) {
+            fprintf(stderr, "scratch directory kept: %s\n", dir->dir.c_str());
+            dir->dir.clear();
+        }
+        dir.reset();
+    }
+};
+::testing::Environment *const blenderRun = ::testing::AddGlobalTestEnvironment(new BlenderRun);
+
+void PrintTo(const Exported &a, std::ostream *os) { *os << a.name; }
+
+struct Made : ::testing::TestWithParam<std::string> {};
+struct Back : ::testing::TestWithParam<Exported> {};
+
+}  // namespace
+
+// Import --variants, keyblend and apply give every vertex of every key where
+// Blender shows it (world coordinates), within half a step and what float
+// arithmetic adds; each key's file named after the key.
+TEST_P(Made, ComesInWhereBlenderShowsIt)
+{
+    const fs::path &dir = BlenderRun::dir->dir;
+    const std::string stem = GetParam();
+    const json &scene = BlenderRun::made.at(stem + ".glb");
+    std::string variants;
+    for (const auto &key : scene["keys"])
+        variants += " " + stem + "_" + key.get<std::string>() + ".kgx";
+    Result r = sh(dir, KELO + " import " + stem + ".glb -o " + stem + ".kgx --variants " + stem);
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (const std::string &v : words(variants))
+        EXPECT_TRUE(fs::exists(dir / v)) << v << " not among:\n" << r.out;
+    ASSERT_EQ(sh(dir, KEYBLEND + " " + stem + ".kgx" + variants).code, 0);
+    double perMetre;
+    const Rows kgx =
+                   applied(dir, stem + ".kgx", stem + ".vdf", scene["keys"].size(), stem, perMetre),
+               seen = inSteps(scene["points"], perMetre);
+    EXPECT_EQ(unmatched(seen, kgx, 0.51), 0) << "of " << seen.size();
+    EXPECT_EQ(unmatched(kgx, seen, 0.51), 0) << "of " << kgx.size();
+}
+// A monkey with a key that squashes, one that moves one vertex, one that
+// moves nothing; a cone moved, turned and scaled below a parent, its key
+// named in Japanese; a torus of two materials; a monkey and a sphere, each
+// with keys of its own names.
+INSTANTIATE_TEST_SUITE_P(Blender, Made, ::testing::Values("monkey", "placed", "torus", "pair"),
+                         [](const auto &each) { return each.param; });
+
+// Opened in Blender, the asset has one shape key per variant group, in
+// order, with the names export gave, each at value 1 where kelo apply puts
+// it; exported again by Blender and imported --like the base, keyblend on the
+// argument file import writes gives the vertex differences export started
+// from, and with the first key edited, those of the first variant so moved.
+TEST_P(Back, OpensInBlenderAndComesBackOntoItsBase)
+{
+    const fs::path &dir = BlenderRun::dir->dir;
+    const Exported &a = GetParam();
+    ASSERT_EQ(BlenderRun::exports[a.name].code, 0) << BlenderRun::exports[a.name].err;
+    const json &seen = BlenderRun::opened.at(a.name + ".glb");
+    EXPECT_EQ(seen["keys"], json(a.keys));
+    double perMetre;
+    const Rows kgx =
+                   applied(dir, a.base, a.name + ".vdf", a.keys.size(), a.name + "_base", perMetre),
+               shown = inSteps(seen["points"], perMetre);
+    EXPECT_EQ(unmatched(shown, kgx, 0.01), 0) << "of " << shown.size();
+    EXPECT_EQ(unmatched(kgx, shown, 0.01), 0) << "of " << kgx.size();
+
+    for (std::string pass : {"_same", "_edit"}) {
+        const std::string p = a.name + pass;
+        Result r = sh(dir, KELO + " import " + p + ".glb --like " + a.base + " --variants " + p +
+                               " -o " + p + ".kgx");
+        ASSERT_EQ(r.code, 0) << p << ": " << r.err;
+        ASSERT_EQ(sh(dir, KEYBLEND + " " + p + ".arg").code, 0) << p;
+    }
+    EXPECT_EQ(slurp(dir / (a.name + "_same.vdf")), slurp(dir / (a.name + ".vdf")));
+    Rows moved = kgx;
+    for (auto &row : moved)
+        row[3] += EDIT_STEPS;  // the first variant's x
+    const Rows edited =
+        applied(dir, a.base, a.name + "_edit.vdf", a.keys.size(), a.name + "_edit", perMetre);
+    EXPECT_EQ(unmatched(edited, moved, 0), 0) << "of " << edited.size();
+}
+INSTANTIATE_TEST_SUITE_P(Blender, Back, ::testing::ValuesIn(EXPORTED),
+                         [](const auto &each) { return each.param.name; });
