@@ -52,7 +52,6 @@ struct Matcher {
     const Model &base;
     std::vector<std::vector<size_t>> parts;  // per base object, the asset objects on it
     std::vector<std::vector<uint32_t>> vertexOf, normalOf;  // per asset object and vertex
-    uint64_t cornersRead = 0;
 
     Problem unlike(uint32_t k, const std::string &what) const
     {
@@ -162,14 +161,6 @@ Problem Matcher::matchVertices(uint32_t k)
 Problem Matcher::matchNormals(uint32_t k)
 {
     const KgxObject &ob = base.obj[k];
-    // A base whose objects share primitive areas could make this read the
-    // same primitives once per object: they are bounded by its bytes.
-    cornersRead += ob.nPrim;
-    if (cornersRead > base.image.size())
-        return problemIn(KELO_BAD_MODEL, base.name,
-                         format("its objects would make %llu primitives from %zu bytes; import "
-                                "--like reads at most one primitive per byte of the base",
-                                (unsigned long long)cornersRead, base.image.size()));
     std::vector<std::pair<uint32_t, uint32_t>> pairs;  // (vertex, normal)
     std::vector<bool> vertUsed(ob.nVert), normUsed(ob.nNorm);
     for (uint32_t j = 0; j < ob.nPrim; j++) {
@@ -281,6 +272,8 @@ Problem Matcher::target(size_t t, std::vector<unsigned char> &image) const
 Problem gltfLikeModels(const GltfAsset &asset, const std::string &file, const Model &base,
                        bool withTargets, std::vector<std::vector<unsigned char>> &images)
 {
+    if (Problem p = primitivesWithinBytes(base, "import --like"))
+        return p;
     Matcher m{asset, file, base, {}, {}, {}};
     for (const GltfObject &g : asset.objects)
         m.vertexOf.emplace_back(g.position.size() / 3, NONE);

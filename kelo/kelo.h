@@ -224,6 +224,11 @@ const char *cornersRead(uint32_t head, const uint32_t *packet, uint32_t nVert, u
 // when it cannot be read.
 Problem primitiveCorners(const Model &m, uint32_t k, uint32_t j, PrimCorners &out);
 
+// KELO_BAD_MODEL when m's objects hold more primitives together than m has
+// bytes, which only objects sharing primitive areas make them do: command
+// reads every object's primitives, and its work stays bounded by the file.
+Problem primitivesWithinBytes(const Model &m, const char *command);
+
 /* kelofile.cpp -- difference files held whole, split into records and
    variant groups */
 

@@ -182,3 +182,16 @@ Problem primitiveCorners(const Model &m, uint32_t k, uint32_t j, PrimCorners &ou
         KELO_BAD_MODEL, m.name, at,
         format("object %lu primitive %lu: %s", (unsigned long)k, (unsigned long)j, why));
 }
+
+Problem primitivesWithinBytes(const Model &m, const char *command)
+{
+    uint64_t primitives = 0;
+    for (const KgxObject &ob : m.obj)
+        primitives += ob.nPrim;
+    if (primitives <= m.image.size())
+        return {};
+    return problemIn(KELO_BAD_MODEL, m.name,
+                     format("its objects hold %llu primitives in %zu bytes; %s reads at most one "
+                            "primitive per byte of a model",
+                            (unsigned long long)primitives, m.image.size(), command));
+}

@@ -2,21 +2,6 @@
 // the units of its scale, unit normals, texture coordinates and faces
 #include "obj.h"
 
-// The faces to write may not outnumber the model's bytes, which only
-// objects sharing primitive areas make them do.
-static Problem exportable(const Model &m)
-{
-    uint64_t faces = 0;
-    for (const KgxObject &ob : m.obj)
-        faces += ob.nPrim;
-    if (faces > m.image.size())
-        return problemIn(KELO_BAD_MODEL, m.name,
-                         format("its objects would make %llu faces from %zu bytes; kelo export "
-                                "writes at most one face per byte of the model",
-                                (unsigned long long)faces, m.image.size()));
-    return {};
-}
-
 /*
  * Numbers are written with seven significant digits: enough for import at
  * the same scale to round every value back to the integer it came from (a
@@ -26,7 +11,7 @@ static Problem exportable(const Model &m)
  */
 Problem objExport(const Model &m, std::string &text)
 {
-    if (Problem p = exportable(m))
+    if (Problem p = primitivesWithinBytes(m, "kelo export"))
         return p;
     bool oneScale = true;
     for (const KgxObject &ob : m.obj)
