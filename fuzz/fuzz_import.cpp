@@ -6,9 +6,8 @@
 // file, a folder, a FIFO and a link out of it.  Every model made must be
 // one kelo reads back, or the target aborts; import never takes the support
 // library's fatal road out, so the kit's Exit ending the run with a code is
-// a finding too.  Built with -fsanitize=fuzzer
-// it is a libFuzzer target, else its main replays every file of the
-// directories it is given.
+// a finding too.  Built with -fsanitize=fuzzer it is a libFuzzer target,
+// else its main replays every file of the directories it is given.
 #include "gltf.h"
 #include "kit/kit.h"
 #include "obj.h"

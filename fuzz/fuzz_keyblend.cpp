@@ -43,10 +43,8 @@ struct Rng : std::mt19937_64 {
     using std::mt19937_64::mt19937_64;
     uint32_t below(size_t n) { return n ? (uint32_t)((*this)() % n) : 0; }
     bool chance(uint32_t inN) { return below(inN) == 0; }
-    int16_t value()
-    {
-        return chance(3) ? (int16_t)(*this)() : (int16_t)(below(5) - 2);
-    }  // often small
+    // A value, often a small one.
+    int16_t value() { return chance(3) ? (int16_t)(*this)() : (int16_t)(below(5) - 2); }
     template <class T, size_t N>
     T pick(const T (&pool)[N])
     {

@@ -63,14 +63,13 @@ TEST_P(E2e, Run)
 auto caseName = [](const ::testing::TestParamInfo<Case> &info) { return info.param.name; };
 
 // The warning for an object in which nothing of the kind differs, the
-// record of object k in which nothing differs, a record count, and a
-// primitive of the mode whose packet is the given hex bytes.
+// record of object k in which nothing differs, and a primitive of the mode
+// whose packet is the given hex bytes.
 std::string same(std::string what, std::string var, std::string base = "base.kgx")
 {
     return "WARNING!: No " + what + " differs between \"" + base + "\" and \"" + var + ".\"\n";
 }
 std::string none(int k) { return "0" + std::to_string(k) + "000000 00000000 00000000"; }
-std::string count(uint32_t n) { return hex(setWord(std::string(4, 0), 0, n)); }
 Prim tp(uint32_t mode, std::string_view packetHex, uint32_t other = 0)
 {
     return prim(mode, unhex(packetHex), other);
@@ -147,18 +146,10 @@ const std::vector<Case> cases = {
     // failing the header check write no record; another identifier of low
     // byte 0x41 and another object count pass it.
     {.name = "argument_files_and_the_header_check",
-     .in = {{"base.kgx", base},
-            {"d1.kgx", d1},
-            {"d2.kgx", d2},
-            {"d3.kgx", d3},
-            {"opts.ARG", "-n base.kgx\n"},
-            {"list.Arg", "d1.kgx   inner.arg\td2.kgx\r\n"},
-            {"inner.arg", "d3.kgx"},
-            {"empty.arg", ""},
-            {"white.arg", " \n\t \r\n\f\v"},
-            {"junk.kgx", junk},
-            {"flags.kgx", flagged},
-            {"odd.kgx", odd}},
+     .in = BD1 + Files{{"d2.kgx", d2}, {"d3.kgx", d3}} +
+           Files{{"junk.kgx", junk}, {"flags.kgx", flagged}, {"odd.kgx", odd}} +
+           Files{{"opts.ARG", "-n base.kgx\n"}, {"list.Arg", "d1.kgx   inner.arg\td2.kgx\r\n"}} +
+           Files{{"inner.arg", "d3.kgx"}, {"empty.arg", ""}, {"white.arg", " \n\t \r\n\f\v"}},
      .args = {"-c", "empty.arg", "opts.ARG", "white.arg", "list.Arg", "d3.kgx", "junk.kgx",
               "flags.kgx", "odd.kgx"},
      .err = same("normal", "d1.kgx") + "\"inner.arg\" is not a KGX file!\n" +
@@ -211,14 +202,9 @@ const std::string VDF40 = "01000000 00000000 01000000 03000000 0200 0000 ffff 00
                           "0000 0000 0000 0000 0000 0500 0000 0000";
 
 // Zero elements inside a run, values wrapping modulo 2^16, a fourth value.
-const Model W{{Obj{{{1, 1, 1, 1},
-                    {1, 1, 1, 1},
-                    {32767, -32768, 0, 0},
-                    {1, 1, 1, 1},
-                    {1, 1, 1, 1},
-                    {1, 1, 1, 1},
-                    {0, 0, 0, 5},
-                    {1, 1, 1, 1}}}}};
+const Model W = edit(Model{{Obj{std::vector<Elem>(8, {1, 1, 1, 1})}}}, [](Model &m) {
+    m.objs[0].verts[2] = {32767, -32768, 0, 0}, m.objs[0].verts[6] = {0, 0, 0, 5};
+});
 const Model W2 = edit(W, [](Model &m) {
     m.objs[0].verts[2] = {-32768, 32767, 0, 0}, m.objs[0].verts[6][3] = 6;
 });
@@ -261,11 +247,17 @@ Case tex(const std::string &name, std::vector<Prim> b, std::vector<Prim> v, cons
             .want = {{"base.vdf", ONE_NONE}, {"base.tdf", tdf}}};
 }
 
-// The base and the variant with the word at at set to value in both, and
-// the report of the base's end at byte at.
-Files claiming(size_t at, uint32_t value, const std::string &variant = var)
+// A run on the base and the variant (or the base again) with the word at at
+// set to value in both, and the report of the base's end at byte at.
+Case claiming(std::string name, size_t at, uint32_t value, Words args, int code, std::string err,
+              Files want, const std::string &variant = var)
 {
-    return {{"base.kgx", setWord(base, at, value)}, {"v.kgx", setWord(variant, at, value)}};
+    return {.name = name,
+            .in = {{"base.kgx", setWord(base, at, value)}, {"v.kgx", setWord(variant, at, value)}},
+            .args = args,
+            .code = code,
+            .err = err,
+            .want = want};
 }
 std::string eof(int at)
 {
@@ -369,43 +361,20 @@ const std::vector<Case> cases = {
 
     // Counts and tops near 2^32 end the run at once where a read or seek
     // fails; outputs stay as written.  Tops add to the table modulo 2^32.
-    {.name = "vertex_top_near_2_to_32",
-     .in = claiming(kgxEntryAt(0, ENTRY_VERT_TOP), 0xFFFFFFF0),
-     .args = BV,
-     .code = 32,
-     .err = "\nSeek error \"base.kgx\" at -4 bytes",
-     .want = {{"base.vdf", "01000000"}}},
-    {.name = "normal_top_wraps_into_the_header",
-     .in = claiming(kgxEntryAt(0, ENTRY_NORM_TOP), 0xFFFFFFFF),
-     .args = NBV,
-     .err = same("normal", "v.kgx"),
-     .want = {{"base.vdf", VDF40}, {"base.ndf", ONE_NONE}}},
+    claiming("vertex_top_near_2_to_32", kgxEntryAt(0, ENTRY_VERT_TOP), 0xFFFFFFF0, BV, 32,
+             "\nSeek error \"base.kgx\" at -4 bytes", {{"base.vdf", "01000000"}}),
+    claiming("normal_top_wraps_into_the_header", kgxEntryAt(0, ENTRY_NORM_TOP), 0xFFFFFFFF, NBV, 0,
+             same("normal", "v.kgx"), {{"base.vdf", VDF40}, {"base.ndf", ONE_NONE}}),
     // Object 1's entry is read from the vertex data: vertex top 200 << 16 | 100.
-    {.name = "object_count_2_to_32",
-     .in = claiming(KGX_COUNT_AT, 0xFFFFFFFF, base),
-     .args = BV,
-     .code = 45,
-     .err = same("vertex", "v.kgx") + eof(13107312),
-     .want = {{"base.vdf", ONE_NONE}}},
+    claiming("object_count_2_to_32", KGX_COUNT_AT, 0xFFFFFFFF, BV, 45,
+             same("vertex", "v.kgx") + eof(13107312), {{"base.vdf", ONE_NONE}}, base),
     // The run's length stays the placeholder 0: the run never ends.
-    {.name = "vertex_count_2_to_32",
-     .in = claiming(kgxEntryAt(0, ENTRY_N_VERT), 0xFFFFFFFF),
-     .args = BV,
-     .code = 45,
-     .err = eof(104),
-     .want = {{"base.vdf", hex(setWord(unhex(VDF40), 12, 0))}}},
-    {.name = "primitive_count_2_to_32",
-     .in = claiming(kgxEntryAt(0, ENTRY_N_PRIM), 0xFFFFFFFF),
-     .args = TBV,
-     .code = 41,
-     .err = eof(108),
-     .want = {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}},
-    {.name = "packet_of_255_words",
-     .in = claiming(PRIM0, primHeader(MODE_TEXTURED, PACKET_WORDS_MAX)),
-     .args = TBV,
-     .code = 43,
-     .err = eof(92),
-     .want = {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}},
+    claiming("vertex_count_2_to_32", kgxEntryAt(0, ENTRY_N_VERT), 0xFFFFFFFF, BV, 45, eof(104),
+             {{"base.vdf", hex(setWord(unhex(VDF40), 12, 0))}}),
+    claiming("primitive_count_2_to_32", kgxEntryAt(0, ENTRY_N_PRIM), 0xFFFFFFFF, TBV, 41, eof(108),
+             {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}),
+    claiming("packet_of_255_words", PRIM0, primHeader(MODE_TEXTURED, PACKET_WORDS_MAX), TBV, 43,
+             eof(92), {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}),
 };
 INSTANTIATE_TEST_SUITE_P(Engine, E2e, ::testing::ValuesIn(cases), caseName);
 
@@ -445,7 +414,7 @@ Case argumentFiles()
 {
     Case c{.name = "forty_argument_files",
            .in = BD1,
-           .want = {{"base.vdf", count(19501) + repeat(R1, 19501)}}};
+           .want = {{"base.vdf", hex(le32({19501})) + repeat(R1, 19501)}}};
     for (int i = 0; i < 40; i++)
         c.in[c.args.emplace_back(std::to_string(i) + ".arg")] =
             i ? repeat(" d1 d1\tmissing\n", 250) : "base d1";
@@ -498,7 +467,7 @@ const std::vector<Case> cases = {
      .err = repeat(same("normal", "d1.kgx") + same("UV", "d1.kgx"), 4) +
             "\nFail to write: \"base.vdf\": incomplete, cut to 0 bytes\n\nFail to write: "
             "\"base.ndf\": incomplete\n",
-     .want = {{"base.vdf", ""}, {"base.tdf", count(4) + repeat(none(0), 4)}},
+     .want = {{"base.vdf", ""}, {"base.tdf", hex(le32({4})) + repeat(none(0), 4)}},
      .links = {{"base.ndf", "/dev/full"}},
      .shell = "ulimit -f 8;"},
     {.name = "standard_output_full",

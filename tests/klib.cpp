@@ -89,61 +89,36 @@ TEST(KlibAlloc, CountedBlocksAndStrings)
     EXPECT_STREQ(letters, "az\xe9-z");
 }
 
-// Values go out and come back low byte first, the position counted; each
-// failure of an open, seek, write or read ends the process with its own
-// code and report, or with its key suppressed returns its failure value.
-TEST(KlibFile, HandleAndLittleEndianIo)
+// Each failure of a write or read ends the process with its own code and
+// report, or with its key suppressed returns its failure value, the position
+// unchanged.  (The values and positions, and the open, seek and end-of-file
+// reports, are pinned by keyblend's runs.)
+TEST(KlibFile, FailureReports)
 {
     Scratch s;
-    const std::string f = (s / "f").string(), f3 = (s / "f3").string(), dir = s.dir.string(),
-                      gone = (s / "gone").string();
+    const std::string f3 = (s / "f3").string(), dir = s.dir.string(), gone = (s / "gone").string();
     spit(f3, "abc");
+    auto in = [](const std::string &name) { return fileOpen(name.c_str(), "r"); };
     {
         Balanced b;
-        FileHandle *fh = fileOpen(f.c_str(), "w");
-        const int16_t values[] = {0x0605, -32768};
-        EXPECT_EQ(put4Bytes(0x04030201, fh) + put2Bytes(-2, fh) + put2ByteArray(values, 2, fh) +
-                      put2ByteArray(values, 0, fh) + fh->pos,
-                  16);
-        EXPECT_EQ(std::string(fh->name) + " " + fh->fullPath, f + " " + f);
-        fileClose(fh);
-        EXPECT_EQ(hex(slurp(f)), "01 02 03 04 fe ff 05 06 00 80");
-        fh = fileOpen(f.c_str(), "r");
-        int16_t v[3];
-        unsigned char bytes[2];
-        EXPECT_EQ(get4Bytes(fh), 0x04030201u);
-        EXPECT_EQ(get2ByteArray(v, 3, fh) + fileSeek(fh, 1) + getByteArray(bytes, 2, fh), 9);
-        EXPECT_TRUE(v[0] == -2 && v[1] == 0x0605 && v[2] == -32768 && bytes[0] == 2 &&
-                    bytes[1] == 3 && fh->pos == 3);
+        FileHandle *fh = in(f3);
         errPush(WRIT_ERR), errPush(OPEN_ERR);
-        EXPECT_EQ(put4Bytes(1, fh) + put2Bytes(1, fh) + fh->pos, 3);
-        EXPECT_EQ(fileOpen(gone.c_str(), "r"), nullptr);
+        EXPECT_EQ(put4Bytes(1, fh) + put2Bytes(1, fh) + fh->pos, 0);
+        EXPECT_EQ(in(gone), nullptr);
         errPop(), errPop(), fileClose(fh);
-        fh = fileOpen("/dev/full", "w");
-        EXPECT_EQ(streamFlushed(fh->fp), 1);
-        put2Bytes(1, fh);
-        EXPECT_EQ(streamFlushed(fh->fp), 0);
-        fileClose(fh);
     }
-    auto in = [](const std::string &name) { return fileOpen(name.c_str(), "r"); };
     unsigned char b[4];
     int16_t v[2];
-    expectFatal({{[&] { fileOpen(gone.c_str(), "r"); }, 30, "\nCannot open: \"" + gone + "\"\n"},
-                 {[&] { fileSeek(in(f), -4); }, 32, "\nSeek error \"" + f + "\" at -4 bytes"},
-                 {[&] { put2Bytes(1, in(f)); }, 35, at("Fail to write", f, 0)},
-                 {[&] { put4Bytes(1, in(f)); }, 36, at("Fail to write", f, 0)},
-                 {[&] { get4Bytes(in(dir)); }, 40, at("Fail to read", dir, 4)},
-                 {[&] { get4Bytes(in(f3)); }, 41, at("Unexpected EOF", f3, 4)},
+    expectFatal({{[&] { put2Bytes(1, in(f3)); }, 35, at("Fail to write", f3, 0)},
+                 {[&] { put4Bytes(1, in(f3)); }, 36, at("Fail to write", f3, 0)},
                  {[&] { getByteArray(b, 1, in(dir)); }, 42, at("Fail to read", dir, 0)},
-                 {[&] { getByteArray(b, 4, in(f3)); }, 43, at("Unexpected EOF", f3, 0)},
-                 {[&] { get2ByteArray(v, 1, in(dir)); }, 44, at("Fail to read", dir, 0)},
-                 {[&] { get2ByteArray(v, 2, in(f3)); }, 45, at("Unexpected EOF", f3, 0)}});
+                 {[&] { get2ByteArray(v, 1, in(dir)); }, 44, at("Fail to read", dir, 0)}});
 }
 
 // A row per name made with an extension and a list (kgxs, vdf or none):
 // the extension is completed from the list but never replaced (a '.' in a
 // directory starts none), in a counted block or in exactly the room said.
-// The opens by the fallback names, a long one in a counted block.
+// A fallback name too long for the fixed room opens from a counted block.
 TEST(KlibNames, ExtensionsAndFallbackOpens)
 {
     const char *const vdf[] = {"vdf", nullptr};
@@ -161,27 +136,21 @@ TEST(KlibNames, ExtensionsAndFallbackOpens)
     Scratch s;
     const fs::path deep = s / std::string(200, 'd') / std::string(200, 'e');
     fs::create_directories(deep);
-    spit(s / "m.KGX", ""), spit(deep / "m.kgx", "");
-    for (auto [name, opened] : {std::pair{s / "m", s / "m.KGX"},
-                                {s / "m.GX", s / "m.KGX"},
-                                {deep / "m.gx", deep / "m.kgx"},
-                                {s / "n", fs::path()}}) {
-        Balanced b;
-        FileHandle *fh = fileMatchOpen(name.c_str(), kgxs, "r");
-        EXPECT_EQ(fh ? fh->name : "", opened.string()) << name;
-        fileClose(fh);
-    }
+    spit(deep / "m.kgx", "");
+    Balanced b;
+    FileHandle *fh = fileMatchOpen((deep / "m.gx").c_str(), kgxs, "r");
+    EXPECT_EQ(fh ? fh->name : "", (deep / "m.kgx").string());
+    fileClose(fh);
 }
 
 // A row per path and what it resolves to (below the working directory for
 // a relative one): runs of '/' collapse, "." goes and ".." takes the
 // component before it, in text alone; with nothing left the joined path
-// stays, and so does a last '/'.  Paths of any length resolve.  A ".."
-// above the root and a working directory that cannot be had end the
-// process.
+// stays, and so does a last '/'.  A ".."
+// above the root ends the process.
 TEST(KlibPaths, Canonical)
 {
-    const std::string cwd = fs::current_path().string(), far = repeat("/p", 2000);
+    const std::string cwd = fs::current_path().string();
     for (const char *row : {"/a//b/./c/../d /a/b/d", "/a/b/ /a/b/", "// /", "/a/.. /a/..",
                             "/a/../b /b", "x/./y /x/y", "."}) {
         Balanced b;
@@ -189,16 +158,5 @@ TEST(KlibPaths, Canonical)
         const std::string below = row[0] == '/' ? "" : cwd;  // "." resolves to cwd itself
         EXPECT_EQ(text(getFullPath(w[0].c_str())), below + (w.size() > 1 ? w[1] : "")) << row;
     }
-    {
-        Balanced b;
-        EXPECT_EQ(text(getFullPath(far.c_str())) + text(getFullPath((far + "/../q").c_str())),
-                  far + far.substr(2) + "/q");
-    }
-    Scratch s;
-    const fs::path tall = s / repeat(std::string(100, 'w') + "/", 3);
-    fs::create_directories(tall);
-    expectFatal(
-        {{[] { getFullPath("/.."); }, 52, "\nBad path name: \"/..\"\n"},
-         {[] { getFullPath("/a/../.."); }, 52, "\nBad path name: \"/a/../..\"\n"},
-         {[&] { fs::current_path(tall), getFullPath("x"); }, 51, "\nCannot getcwd: \"x\"\n"}});
+    expectFatal({{[] { getFullPath("/a/../.."); }, 52, "\nBad path name: \"/a/../..\"\n"}});
 }

@@ -107,16 +107,6 @@ void spit(const fs::path &path, const std::string &bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// The strings' C forms, ended by a null pointer.
-static std::vector<char *> pointers(const std::vector<std::string> &strings)
-{
-    std::vector<char *> all;
-    for (const std::string &s : strings)
-        all.push_back(const_cast<char *>(s.c_str()));
-    all.push_back(nullptr);
-    return all;
-}
-
 // posix_spawn, not fork: the parent may run under the sanitizers, whose page
 // tables fork would copy.
 Result run(const fs::path &dir, const std::vector<std::string> &argv,
@@ -127,6 +117,12 @@ Result run(const fs::path &dir, const std::vector<std::string> &argv,
         if (std::none_of(env.begin(), env.end(),
                          [&](auto &kv) { return !strncmp(*e, kv.c_str(), kv.find('=') + 1); }))
             envs.push_back(*e);
+    auto pointers = [](const std::vector<std::string> &strings) {  // C forms, null-ended
+        std::vector<char *> all;
+        for (const std::string &s : strings)
+            all.push_back(const_cast<char *>(s.c_str()));
+        return all.push_back(nullptr), all;
+    };
     std::vector<char *> args = pointers(argv), envp = pointers(envs);
     const fs::path out = dir / ".stdout", err = dir / ".stderr";
     posix_spawn_file_actions_t fa;
