@@ -254,8 +254,8 @@ TEST(KeloObj, ExportReadsCorners)
     }
 }
 
-// A scale prints so that it reads back as the same scale word (the fitted
-// ones: rows of the import table); the words outside 16.16 are refused.
+// Texts that are no positive number, or whose scale word falls outside
+// 16.16, are no scale (how scales print: the fitted rows of the import table).
 TEST(KeloObj, Scales)
 {
     uint32_t scale;
@@ -496,10 +496,7 @@ TEST(KeloImport, RefusesBadInputs)
     };
     const std::string prim0 = "mesh 0 primitive 0: ", target0 = prim0 + "morph target 0: ";
     const Row rows[] = {
-        fitted("1", "32767"),
         fitted("3", "10922.33333"),
-        fitted("0", "1"),
-        fitted("65534", "0.5"),
         fitted("1e9", "0.00003"),
         obj("v 1 2 nan\n", ":1: malformed number \"nan\""),
         obj("v 1 2\n", ":1: v needs 3 numbers"),
