@@ -305,6 +305,11 @@ TEST(KeloGltf, RoundTripValidatorAndBrowser)
         EXPECT_EQ(slurp(dir / "back.ndf"), slurp(dir / (name + ".ndf"))) << like;
         EXPECT_EQ(slurp(dir / "-back.kgx"), slurp(dir / base)) << like;
     }
+    // Exported at unit length, (4096, 0, 100) comes back as 4096 times that, rounded.
+    ::Model back;
+    ASSERT_FALSE(modelLoad((dir / "-back.kgx").string(), back));
+    EXPECT_EQ(hex(std::string((const char *)&back.image[back.normalAt(1, 1)], 6)),
+              "ff 0f 00 00 64 00");
     // Each object a material of its own, named as its OBJ group.  Variant 0 moves one vertex:
     // its offsets are sparse; variant 2 none: no data.
     const std::string glb = slurp(dir / "model.glb");
