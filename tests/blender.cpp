@@ -18,6 +18,32 @@ namespace {
 
 const fs::path HERE = fs::path(__FILE__).parent_path();
 
+// A box of six textured four-corner faces, a flat normal each (named by the
+// second half of the packet).  Variant 0 lifts the top, 1 moves a corner, 2
+// is the base.
+std::string quads(int variant)
+{
+    const uint32_t faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                  {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    Obj box;
+    for (int i = 0; i < 8; i++)
+        box.verts.push_back({int16_t(i & 1 ? 500 : -500), int16_t(i & 2 ? 500 : -500),
+                             int16_t(i & 4 ? (variant == 0 ? 800 : 500) : -500), 0});
+    box.verts[1][0] += variant == 1 ? 100 : 0;
+    for (uint32_t f = 0; f < 6; f++) {
+        Elem n{};
+        n[2 - f / 2] = f % 2 ? 4096 : -4096;
+        box.norms.push_back(n);
+        const uint32_t *c = faces[f];
+        box.prims.push_back(
+            prim(MODE_TEXTURED | MODE_FOUR_CORNERS,
+                 le32({cornerWord(c[0], 0, 0), cornerWord(c[1], 255, 0), cornerWord(c[2], 255, 255),
+                       cornerWord(c[3], 0, 255), f, f, f, f})));
+    }
+    box.scale = 1000;
+    return bytes({{box}});
+}
+
 // Per vertex: x y z in the base, then in each variant, side by side.
 using Rows = std::vector<std::vector<double>>;
 
@@ -54,14 +80,28 @@ void expectSamePlaces(const json &points, const fs::path &dir,
     EXPECT_EQ(unmatched(kgx, seen), 0) << "of " << kgx.size();
 }
 
-// The sample models kelo exports for Blender to open, their targets unnamed.
+// The assets kelo exports for Blender to open: the sample models, their
+// targets unnamed, and quads(), its targets named by --names.  models: the
+// base, then the variants.
+struct Exported {
+    std::string name;
+    std::vector<std::string> models;
+    std::string names;
+    std::vector<std::string> keys;
+};
 const std::string EX = (HERE.parent_path() / "examples/").string();
-const std::vector<std::string> SAMPLES = {EX + "base.kgx", EX + "moved.kgx", EX + "normals.kgx"};
+const Exported EXPORTED[] = {
+    {"ex", {EX + "base.kgx", EX + "moved.kgx", EX + "normals.kgx"}, "", {"variant0", "variant1"}},
+    {"quads",
+     {"quads.kgx", "q0.kgx", "q1.kgx", "q2.kgx"},
+     " --names Lift,Poke,Rest",
+     {"Lift", "Poke", "Rest"}},
+};
 
 // The one Blender run, before every test: make.py exports the scenes it makes
 // and says where Blender shows them (made.json); reopen.py does so for the
-// asset kelo exported of the samples, ex.glb (opened.json), and exports it
-// again untouched, as ex_same.glb.
+// assets kelo exported (opened.json) and exports them again untouched, as
+// NAME_same.glb.
 struct BlenderRun : ::testing::Environment {
     static inline std::unique_ptr<Scratch> dir;
     static inline json made, opened;
@@ -74,20 +114,26 @@ struct BlenderRun : ::testing::Environment {
             GTEST_SKIP() << "skipped: no Blender (scripts/setup installs it)";
         }
         dir = std::make_unique<Scratch>();
-        std::string keyblend = KEYBLEND + " -n -o ex";
-        for (const std::string &model : SAMPLES)
-            keyblend += " " + model;
-        ASSERT_EQ(sh(dir->dir, keyblend).code, 0);
-        Result r =
-            sh(dir->dir, KELO + " export " + SAMPLES[0] + " --vdf ex.vdf --ndf ex.ndf -o ex.glb");
-        ASSERT_EQ(r.code, 0) << r.err;
+        for (int v = -1; v < 3; v++)
+            spit(*dir / (v < 0 ? "quads.kgx" : format("q%d.kgx", v)), quads(v));
+        std::vector<std::string> argv =
+            words(blender + " -b --factory-startup --python-exit-code 1 -P " +
+                  (HERE / "blender/make.py").string() + " -P " +
+                  (HERE / "blender/reopen.py").string() + " -- .");
+        for (const Exported &a : EXPORTED) {
+            std::string keyblend = KEYBLEND + " -n -o " + a.name;
+            for (const std::string &model : a.models)
+                keyblend += " " + model;
+            ASSERT_EQ(sh(dir->dir, keyblend).code, 0);
+            Result r =
+                sh(dir->dir, KELO + " export " + a.models[0] + " --vdf " + a.name + ".vdf --ndf " +
+                                 a.name + ".ndf" + a.names + " -o " + a.name + ".glb");
+            ASSERT_EQ(r.code, 0) << r.err;
+            argv.push_back(a.name + ".glb");
+        }
         // Blender's Python takes its prefix from the first python3 on PATH:
         // another install there would hide Debian's numpy from it.
-        r = run(dir->dir,
-                words(blender + " -b --factory-startup --python-exit-code 1 -P " +
-                      (HERE / "blender/make.py").string() + " -P " +
-                      (HERE / "blender/reopen.py").string() + " -- . ex.glb"),
-                {"PATH=/usr/bin:/bin"}, 60000);
+        Result r = run(dir->dir, argv, {"PATH=/usr/bin:/bin"}, 60000);
         ASSERT_EQ(r.code, 0) << r.out << r.err;
         made = json::parse(slurp(*dir / "made.json"));
         opened = json::parse(slurp(*dir / "opened.json"));
@@ -104,7 +150,10 @@ struct BlenderRun : ::testing::Environment {
 };
 ::testing::Environment *const blenderRun = ::testing::AddGlobalTestEnvironment(new BlenderRun);
 
+void PrintTo(const Exported &a, std::ostream *os) { *os << a.name; }
+
 struct Made : ::testing::TestWithParam<std::string> {};
+struct Back : ::testing::TestWithParam<Exported> {};
 
 }  // namespace
 
@@ -137,20 +186,25 @@ TEST_P(Made, ComesInWhereBlenderShowsIt)
 INSTANTIATE_TEST_SUITE_P(Blender, Made, ::testing::Values("monkey", "placed", "torus", "pair"),
                          [](const auto &each) { return each.param; });
 
-// Opened in Blender, the samples' asset has one shape key per variant group,
-// in order, named as export names them, each at value 1 where the variant
-// lies; exported again by Blender, which splits and renumbers its vertices,
-// import --like the base and keyblend on its argument file give the vertex
-// differences export started from, byte for byte.
-TEST(Blender, OpensInBlenderAndComesBackOntoItsBase)
+// Opened in Blender, the asset has one shape key per variant group, in order,
+// named as export named them, each at value 1 where the variant lies; back
+// through Blender, which splits and renumbers vertices and cuts four-corner
+// faces in two, import --like the base and keyblend on the argument file
+// import writes give the vertex differences export started from, byte for
+// byte.
+TEST_P(Back, OpensInBlenderAndComesBackOntoItsBase)
 {
     const fs::path &dir = BlenderRun::dir->dir;
-    const json &seen = BlenderRun::opened.at("ex.glb");
-    EXPECT_EQ(seen["keys"], json({"variant0", "variant1"}));
-    expectSamePlaces(seen["points"], dir, SAMPLES, 0.01);
-    Result r = sh(dir, KELO + " import ex_same.glb --like " + SAMPLES[0] +
-                           " --variants ex_same -o ex_same.kgx");
+    const Exported &a = GetParam();
+    const json &seen = BlenderRun::opened.at(a.name + ".glb");
+    EXPECT_EQ(seen["keys"], json(a.keys));
+    expectSamePlaces(seen["points"], dir, a.models, 0.01);
+    const std::string p = a.name + "_same";
+    Result r = sh(dir, KELO + " import " + p + ".glb --like " + a.models[0] + " --variants " + p +
+                           " -o " + p + ".kgx");
     ASSERT_EQ(r.code, 0) << r.err;
-    ASSERT_EQ(sh(dir, KEYBLEND + " ex_same.arg").code, 0);
-    EXPECT_EQ(slurp(dir / "ex_same.vdf"), slurp(dir / "ex.vdf"));
+    ASSERT_EQ(sh(dir, KEYBLEND + " " + p + ".arg").code, 0);
+    EXPECT_EQ(slurp(dir / (p + ".vdf")), slurp(dir / (a.name + ".vdf")));
 }
+INSTANTIATE_TEST_SUITE_P(Blender, Back, ::testing::ValuesIn(EXPORTED),
+                         [](const auto &each) { return each.param.name; });
