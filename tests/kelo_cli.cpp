@@ -88,7 +88,7 @@ TEST(KeloCommandLine, CodesAndMessages)
         return "kelo: " + target + ": is the same file as the input " + input +
                ": nothing written\n";
     };
-    std::string many;  // ten problems listed, the rest counted
+    std::string many;  // the problems of many.vdf that are listed
     for (int i = 0; i < 10; i++)
         many += format(
             "kelo: many.vdf: offset %d: record %d: object 1 is outside the base's 1 objects\n",
@@ -120,12 +120,13 @@ TEST(KeloCommandLine, CodesAndMessages)
         // its first fallback name (base.KGX is no model).
         {"check -v /../proc/self/cwd/base two.vdf", 0,
          "two.vdf: 2 vdf records in 2 variant groups fit /../proc/self/cwd/base.kgx (1 objects)\n"},
-        // Each file keeps its own code; the check ends with the first failing file's.
-        {"check base.kgx empty.vdf gone.vdf promise.vdf extra.vdf head.vdf run.vdf obj1.vdf "
-         "vert.vdf norm.ndf prim.tdf",
-         2,
-         "kelo: empty.vdf: offset 0: only 0 bytes, no room for the record count\n"
+        // Each file keeps its own code; the check ends with the first failing file's.  Ten
+        // problems of a file are listed, the rest counted; a file that fits is not counted.
+        {"check base.kgx gone.vdf t.vdf empty.vdf promise.vdf extra.vdf head.vdf run.vdf obj1.vdf "
+         "vert.vdf norm.ndf prim.tdf many.vdf",
+         30,
          "kelo: gone.vdf: cannot open\n"
+         "kelo: empty.vdf: offset 0: only 0 bytes, no room for the record count\n"
          "kelo: promise.vdf: offset 44: the count at offset 0 promises 3 records, the file ends "
          "after 2\n"
          "kelo: extra.vdf: offset 24: the count at offset 0 says 1 records, but 2 follow\n"
@@ -135,18 +136,13 @@ TEST(KeloCommandLine, CodesAndMessages)
          "kelo: vert.vdf: offset 8: record 0: vertices 3 to 4 are outside object 0's 4 vertices\n"
          "kelo: norm.ndf: offset 8: record 0: normals 2 to 2 are outside object 0's 2 normals\n"
          "kelo: prim.tdf: offset 8: record 0: an empty run at primitive 2 is outside object 0's 1 "
-         "primitives\n"
-         "kelo: base.kgx: 10 of 10 difference files cannot be read, are malformed or do not fit\n"},
+         "primitives\n" +
+             many +
+             "kelo: many.vdf: 2 more problems\n"
+             "kelo: base.kgx: 11 of 12 difference files cannot be read, are malformed or do not "
+             "fit\n"},
         // A directory opens, but cannot be read.
         {"dump sub.vdf", 42, "kelo: sub.vdf: offset 0: read error\n"},
-        {"check base.kgx t.vdf gone.vdf obj1.vdf", 30,
-         "kelo: gone.vdf: cannot open\n"
-         "kelo: obj1.vdf: offset 4: record 0: object 1 is outside the base's 1 objects\n"
-         "kelo: base.kgx: 2 of 3 difference files cannot be read, are malformed or do not fit\n"},
-        {"check base.kgx many.vdf", 2,
-         many + "kelo: many.vdf: 2 more problems\n"
-                "kelo: base.kgx: 1 of 1 difference files cannot be read, are malformed or do not "
-                "fit\n"},
         {"apply odd.kgx --variant 0 --tdf short.tdf -o o.kgx", 2,
          "kelo: short.tdf: offset 4: record 0: primitive 0 has no packet byte 7\n"},
         {"check --kind ndf base.kgx t.vdf", 2, "kelo: t.vdf: offset 8: record 0: normals 1 to 3"},
@@ -173,7 +169,6 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"apply base.kgx --variant 0 --vdf t.vdf -o t.vdf", 8, over("t.vdf", "t.vdf")},
         {"blend base.kgx 1 --vdf t.vdf -o l.kgx", 8, over("l.kgx", "base.kgx")},
         {"svg base -o base.kgx", 8, over("base.kgx", "base.kgx")},
-        {"export base.kgx -o sub.vdf/../base.kgx", 8, over("sub.vdf/../base.kgx", "base.kgx")},
         {"export base.kgx --vdf t.vdf -o h.gltf", 8, over("h.gltf", "t.vdf")},
         {"import a.gltf --scale 1 -o a.gltf", 8, over("a.gltf", "a.gltf")},
         {"import a.gltf --scale 1 -o a.bin", 8, over("a.bin", "a.gltf's buffer file \"a.bin\"")},
@@ -207,8 +202,6 @@ TEST(KeloCommandLine, CodesAndMessages)
          "earlier record, which changes it by 5, not 6\n"},
         {"blend blend.kgx --vdf v.vdf --ndf v.ndf 0.5 0.25 -o b.kgx", 0, ""},
         {"apply blend.kgx --variant 0 --vdf v.vdf --ndf v.ndf -o a.kgx", 0, ""},
-        {"apply blend.kgx --variant 0 --vdf v.vdf -o a0.kgx", 0, ""},
-        {"blend blend.kgx --vdf v.vdf 1 0 -o b0.kgx", 0, ""},
         // Negative weights are weights, not options.
         {"blend base.kgx --vdf t.vdf -1 -.5 -o o.kgx", 4,
          "kelo: t.vdf: has 1 variant groups, but 2 weights are given\n"},
@@ -253,11 +246,9 @@ TEST(KeloCommandLine, CodesAndMessages)
     // 32000 + 2000 clamps to 32767, -32000 - 2000 to -32768; 0.5 -> 1; -0.5 -> -1.
     EXPECT_EQ(hex(slurp(dir / "b.kgx")),
               hex(bytes({{Obj{{{13, 18, 31, -9}}, {{32767, -32768, 1, -1}}}}})));
-    // Applying wraps, as keyblend's differences do: 32000 + 4000 -> -29536;
-    // where nothing wraps, blending one group at weight 1 is applying it.
+    // Applying wraps, as keyblend's differences do: 32000 + 4000 -> -29536.
     EXPECT_EQ(hex(slurp(dir / "a.kgx")),
               hex(bytes({{Obj{{{14, 16, 33, -9}}, {{-29536, 29536, 1, -1}}}}})));
-    EXPECT_EQ(hex(slurp(dir / "b0.kgx")), hex(slurp(dir / "a0.kgx")));
 }
 
 static long count(std::string_view text, std::string_view part)
@@ -300,11 +291,13 @@ TEST(KeloSvg, ArrowsRingsLegendAndNames)
               json);
 }
 
-// Every output and standard output, full or past a size limit of 512 bytes
-// (every signal at its default): a failed write ends with 7, never 0, leaving
-// the target as it was (or absent) and no temporary.  Started with its standard
-// streams closed, kelo opens no file in their place, so no message lands in an
-// output.  A target replaced keeps its mode; a symbolic link stays a link.
+// Outputs written by import, export and svg (apply and blend write theirs as
+// svg does, their refusals above) and standard output, full or past a size
+// limit of 512 bytes (every signal at its default): a failed write ends with
+// 7, never 0, leaving the target as it was (or absent) and no temporary.
+// Started with its standard streams closed, kelo opens no file in their
+// place, so no message lands in an output.  A target replaced keeps its mode;
+// a symbolic link stays a link.
 TEST(KeloFailedWrites, FullDeviceFileLimitClosedStreamsModesAndLinks)
 {
     Files f;
@@ -314,11 +307,7 @@ TEST(KeloFailedWrites, FullDeviceFileLimitClosedStreamsModesAndLinks)
     const std::pair<std::string, std::string> cases[] = {
         {"import t.obj --scale 1 -o /dev/full", "/dev/full: " + full},
         {"export base.kgx -o /dev/full", "/dev/full: " + full},
-        {"apply base.kgx --variant 0 --vdf t.vdf -o /dev/full", "/dev/full: " + full},
-        {"blend base.kgx 1 --vdf t.vdf -o /dev/full", "/dev/full: " + full},
-        {"svg base.kgx --vdf t.vdf -o /dev/full", "/dev/full: " + full},
         {"dump t.vdf >/dev/full", "standard output: " + full},
-        {"check -v base.kgx t.vdf >/dev/full", "standard output: " + full},
         {"--help >/dev/full", "standard output: " + full},
         {"svg base.kgx -o out", "out: cannot write: File too large\n"},
         {"svg base.kgx -o new", "new: cannot write: File too large\n"},

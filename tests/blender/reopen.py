@@ -1,10 +1,9 @@
 # reopen.py -- Blender opens each glTF asset named, writes in DIR/opened.json
 # (keyed by the asset's file name) its shape keys and where every vertex lies
-# in each (keys.points), and exports it again: as DIR/NAME_same.glb nothing
-# edited, as DIR/NAME_edit.glb with every vertex of its first shape key moved
-# DX metres along x.
+# in each (keys.points), and exports it again, nothing edited, as
+# DIR/NAME_same.glb.
 #
-#   blender -b --factory-startup --python-exit-code 1 -P reopen.py -- DIR DX ASSET...
+#   blender -b --factory-startup --python-exit-code 1 -P reopen.py -- DIR ASSET...
 import json
 import os
 import sys
@@ -14,7 +13,7 @@ import bpy
 sys.path.insert(0, os.path.dirname(__file__))
 import keys  # noqa: E402
 
-out, dx, *assets = sys.argv[sys.argv.index("--") + 1:]
+out, *assets = sys.argv[sys.argv.index("--") + 1:]
 opened = {}
 for asset in assets:
     before = set(bpy.data.objects)
@@ -23,10 +22,6 @@ for asset in assets:
     opened[os.path.basename(asset)] = keys.points(objects)
     name = os.path.splitext(os.path.basename(asset))[0]
     keys.export(os.path.join(out, name + "_same.glb"), objects)
-    for o in objects:
-        for d in o.data.shape_keys.key_blocks[1].data:
-            d.co.x += float(dx)
-    keys.export(os.path.join(out, name + "_edit.glb"), objects)
 
 with open(os.path.join(out, "opened.json"), "w") as f:
     json.dump(opened, f)
