@@ -165,13 +165,6 @@ const std::vector<Case> cases = {
      .args = {"-n", "-t", "junk.kgx", "d1.kgx", "d2.kgx"},
      .err = "\"junk.kgx\" is not a KGX file!\n",
      .want = {{"junk.vdf", "00000000"}, {"junk.ndf", "00000000"}, {"junk.tdf", "00000000"}}},
-    // A directory opens as a model and fails its first read (before d1.kgx).
-    {.name = "directory_as_variant",
-     .in = BD1 + Files{{"d1/", ""}},
-     .args = {"base.kgx", "d1"},
-     .code = 40,
-     .err = "\nFail to read: \"d1\" at 4 bytes\n",
-     .want = {{"base.vdf", "01000000"}}},
     // The path opens, but taken as text it climbs above the root.
     {.name = "variant_path_above_the_root",
      .in = BD1,

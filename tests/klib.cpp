@@ -102,6 +102,7 @@ TEST(KlibFile, FailureReports)
     int16_t v[2];
     expectFatal({{[&] { put2Bytes(1, in(f3)); }, 35, at("Fail to write", f3, 0)},
                  {[&] { put4Bytes(1, in(f3)); }, 36, at("Fail to write", f3, 0)},
+                 {[&] { get4Bytes(in(dir)); }, 40, at("Fail to read", dir, 4)},
                  {[&] { getByteArray(b, 1, in(dir)); }, 42, at("Fail to read", dir, 0)},
                  {[&] { get2ByteArray(v, 1, in(dir)); }, 44, at("Fail to read", dir, 0)}});
 }
