@@ -138,8 +138,8 @@ TEST(KlibNames, ExtensionsAndFallbackOpens)
 // A row per path and what it resolves to (below the working directory for
 // a relative one): runs of '/' collapse, "." goes and ".." takes the
 // component before it, in text alone; with nothing left the joined path
-// stays, and so does a last '/'.  A ".."
-// above the root ends the process.
+// stays, and so does a last '/'.  A working directory longer than the room
+// of a full path ends the process (a ".." above the root keyblend's runs pin).
 TEST(KlibPaths, Canonical)
 {
     const std::string cwd = fs::current_path().string();
@@ -150,4 +150,9 @@ TEST(KlibPaths, Canonical)
         const std::string below = row[0] == '/' ? "" : cwd;  // "." resolves to cwd itself
         EXPECT_EQ(text(getFullPath(w[0].c_str())), below + (w.size() > 1 ? w[1] : "")) << row;
     }
+    Scratch s;  // a working directory longer than the room of a full path
+    const fs::path deep = s / std::string(250, 'w');
+    fs::create_directory(deep);
+    expectFatal(
+        {{[&] { fs::current_path(deep), getFullPath("x"); }, 51, "\nCannot getcwd: \"x\"\n"}});
 }
