@@ -670,15 +670,16 @@ Problem Reader::place(const Instance &in, GltfObject &ob) const
     };
     Matrix linear = w;
     linear[12] = linear[13] = linear[14] = 0;
-    for (size_t i = 0; w != IDENTITY && i < ob.position.size(); i += 3)
+    const bool moves = w != IDENTITY, turns = linear != IDENTITY;
+    for (size_t i = 0; moves && i < ob.position.size(); i += 3)
         through(&ob.position[i], true);
     for (GltfOffsets &t : ob.targets)
-        for (size_t i = 0; linear != IDENTITY && i < t.position.size(); i += 3)
+        for (size_t i = 0; turns && i < t.position.size(); i += 3)
             through(&t.position[i], false);
     if (!fits)
         return refuse(nodeLabel(in.node) + ": its matrix puts a coordinate beyond a float's range");
     NormalMatrix turn(w);
-    for (size_t i = 0; linear != IDENTITY && i < ob.normal.size(); i += 3) {
+    for (size_t i = 0; turns && i < ob.normal.size(); i += 3) {
         double n[3] = {ob.normal[i], ob.normal[i + 1], ob.normal[i + 2]}, base[3], sum[3], out[3];
         turn.turn(n, base);
         for (GltfOffsets &t : ob.targets) {
