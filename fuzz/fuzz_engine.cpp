@@ -3,8 +3,9 @@
 // bit 0: the input is the variant (else the base); bits 1, 2: verbose and
 // dump lines; bit 3: a variant that cannot be opened; bits 4, 5: no normal,
 // no texture output.  After a run that ends normally every output holds
-// exactly the records its count says, or the target aborts.  The kit's Exit
-// jumps back to the target.  Built with -fsanitize=fuzzer it is a libFuzzer target,
+// exactly the records its count says, and a run that a fatal report ends
+// ends with a status keyblend documents, or the target aborts.  The kit's
+// Exit jumps back to the target.  Built with -fsanitize=fuzzer it is a libFuzzer target,
 // else its main replays every file of the directories it is given.
 #include "engine.h"
 #include "kelo_diff.h"
@@ -12,7 +13,10 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <csetjmp>
+#include <set>
+#include <sstream>
 
 static jmp_buf backToTarget;
 
@@ -22,6 +26,21 @@ const std::string scratch =
     (kit::fs::temp_directory_path() / ("keyblend-fuzz-" + std::to_string(getpid()))).string();
 const std::string partner = scratch + ".kgx", input = scratch + "-in.kgx", out = scratch + "-out";
 FileHandle *base;  // the run's base, while it is open
+
+// The statuses keyblend documents: the numbers in the first column of the
+// table in the section on exit codes.
+std::set<int> documentedCodes()
+{
+    std::string doc = kit::slurp(KEYBLEND_DOCS), table = doc.substr(doc.find("## Exit codes"));
+    std::istringstream rows(table.substr(0, table.find("\n#", 1)));
+    std::set<int> codes;
+    for (std::string row; std::getline(rows, row);)
+        for (size_t at = 2; row.rfind("| ", 0) == 0 && at < row.find('|', 2); at++)
+            if (isdigit((unsigned char)row[at]) && !isdigit((unsigned char)row[at - 1]))
+                codes.insert(std::stoi(row.substr(at)));
+    return codes;
+}
+const std::set<int> documented = documentedCodes();
 
 // Each setjmp sits in a routine of its own whose locals do not change after
 // it.  The run's result, or -1 when a fatal report ended it.
@@ -101,6 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string variant = data[0] & 1 ? input : partner, missing = scratch + "-missing";
     char *variants[] = {variant.data(), missing.data()};
     int32_t code = runGuarded(data[0] & 1 ? partner : input, variants, data[0] & 8 ? 2 : 1);
+    if (code < 0 && !documented.count(kit::exitCode))
+        abort();
     closeAll();
     memFree(outputName);
     _igno_ = 0;

@@ -7,12 +7,15 @@
 #include <cstdlib>
 
 std::jmp_buf *kit::exitJump = nullptr;
+int32_t kit::exitCode = 0;
 
 void Exit(int32_t code)
 {
     if (code == 0)
         return;
-    if (kit::exitJump)
+    if (kit::exitJump) {
+        kit::exitCode = code;
         std::longjmp(*kit::exitJump, code);
+    }
     std::exit(code);
 }

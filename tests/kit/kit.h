@@ -74,8 +74,9 @@ Result run(const fs::path &dir, const std::vector<std::string> &argv,
 
 // The support library's Exit (klib.h) ends the process with the code of a
 // fatal report; with exitJump set to a point armed by setjmp it jumps back
-// there instead, setjmp then returning the code.
+// there instead, setjmp then returning the code, which exitCode keeps.
 extern std::jmp_buf *exitJump;
+extern int32_t exitCode;
 
 // Words split at blanks: "dump --json t.vdf"; and a run of such a line.
 std::vector<std::string> words(const std::string &line);
