@@ -44,8 +44,8 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"shared.kgx", shared},
         {"v200.kgx", setWord(smallBase, kgxEntryAt(0, ENTRY_N_VERT), 200)},
         {"cut.kgx", smallBase.substr(0, smallBase.size() - 1)},
-        // One untextured primitive of one word, scale 0.
-        {"odd.kgx", bytes({{Obj{{{1, 2, 3, 0}}, {}, {prim(0, std::string(4, 0))}, 0}}})},
+        // One untextured primitive of one word (zeros, which the builder pads in), scale 0.
+        {"odd.kgx", bytes({{Obj{{{1, 2, 3, 0}}, {}, {Prim{primHeader(0, 1), ""}}, 0}}})},
         {"two.vdf", unhex("02000000" + rec0 + rec0)},
         {"empty.vdf", ""},
         {"promise.vdf", unhex("03000000" + rec0 + rec0)},

@@ -116,7 +116,7 @@ TEST(KlibNames, ExtensionsAndFallbackOpens)
     const char *const vdf[] = {"vdf", nullptr};
     std::map<std::string, const char *const *> lists = {{"kgxs", kgxs}, {"vdf", vdf}, {"-", {}}};
     for (const char *row : {"cube kgx kgxs cube.kgx", "cube .vdf - cube.vdf", "c.gx kgx kgxs c.kgx",
-                            "c.GX kgx kgxs c.KGX", "c. KGX kgxs c.kgx", "c.obj kgx kgxs c.obj",
+                            "c.GX kgx kgxs c.KGX", "c. KGX kgxs c.kgx", "c.mkgx kgx kgxs c.mkgx",
                             "c.df .vdf vdf c.vdf", "c.x vdf - c.x", "d.x/c kgx kgxs d.x/c.kgx"}) {
         Balanced b;
         const std::vector<std::string> w = words(row);
