@@ -175,11 +175,14 @@ void Exit(int32_t code)
 
 int main(int argc, char **argv)
 {
-    // A write past a file size limit must fail (EFBIG) and be reported as a
-    // lost write, the output cut to 0 bytes, whatever disposition the run
-    // was started with: by default SIGXFSZ would end the run inside that
-    // write and leave an output that still holds its provisional count.
+    // A write past a file size limit, or to a pipe no one reads any more
+    // (standard output into a pager the user left, an output on a FIFO),
+    // must fail (EFBIG, EPIPE) and be reported as a lost write, whatever
+    // disposition the run was started with: by default SIGXFSZ or SIGPIPE
+    // would end the run inside that write and leave outputs that still hold
+    // their provisional counts.
     signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
     if (!stdDescriptorsOpen())
         errReport(OPEN_ERR, OPEN_CODE, "/dev/null");
     msgPrint(stderr, "keyblend %s -- Kelo difference files from KGX models\n", _version);

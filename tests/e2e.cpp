@@ -421,13 +421,14 @@ const std::vector<Case> cases = {
      .want = {{"base.vdf", ""}, {"base.tdf", hex(le32({4})) + repeat(none(0), 4)}},
      .links = {{"base.ndf", "/dev/full"}},
      .shell = "ulimit -f 8;"},
-    {.name = "standard_output_full",
+    // Standard output a pipe whose reader is gone: the run is not killed.
+    {.name = "standard_output_unread",
      .in = BD1,
      .args = {"-v", "base", "d1"},
      .code = 4,
      .err = "keyblend Version 1.51 Apr  1 1996\n\nFail to write: standard output\n",
      .want = {{"base.vdf", ONE_R1}},
-     .shell = "exec >/dev/full;"},
+     .shell = "mkfifo p; exec 3<>p >p 3<&-;"},
     // The base removed once the run holds it: an open file stays readable.
     // Its outputs m.ndf and m.tdf are pipes whose reader removes m.kgx
     // between their opens, before the run reads the base.
