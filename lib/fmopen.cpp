@@ -6,13 +6,16 @@ const char *const ARG_EXT[] = {"arg", "ARG", nullptr};
 
 // Tries the fallback name mkFileName0 makes from name and ext.  A candidate
 // too long for the fixed buffer gets a counted block of its own instead, so
-// long paths still open.
+// long paths still open; without that block (ALC_ERR suppressed) the
+// candidate is not tried.
 static FileHandle *openCandidate(const char *name, const char *ext, const char *const *list,
                                  const char *mode)
 {
     char fixed[CANDIDATE_SIZE];
     size_t room = mkFileNameRoom(name, ext, list);
     char *candidate = room <= sizeof fixed ? fixed : strAlloc((int32_t)room, "fileMatchOpen");
+    if (!candidate)
+        return nullptr;
     FileHandle *fh = fileOpen(mkFileName0(name, ext, list, candidate), mode);
     if (candidate != fixed)
         memFree(candidate);

@@ -4,11 +4,11 @@
 #include <cstring>
 
 // Returns a counted copy of the file part cut at its last '.', owned by the
-// caller.
+// caller, or null when the copy failed with ALC_ERR suppressed.
 char *getName(const char *name)
 {
     char *s = getFileName(name);
-    char *dot = strrchr(s, '.');
+    char *dot = s ? strrchr(s, '.') : nullptr;
     if (dot)
         *dot = '\0';
     return s;
