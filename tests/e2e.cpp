@@ -194,7 +194,8 @@ const std::string VDF40 = "01000000 00000000 01000000 03000000 0200 0000 ffff 00
                           "0000 0000 0000 0000 0000 0500 0000 0000";
 
 // Two objects; t1 changes object 0's normal count, t2 changes object 1: x
-// from 32767 to -32768, +1 modulo 2^16, and a normal's fourth value.
+// from 32767 to -32768, +1 modulo 2^16, and a normal's fourth value; a
+// primitive more in its object 0 moves object 1's arrays away from the base's.
 const Model T{{Obj{{{1, 1, 1, 1}, {2, 2, 2, 2}}, {{0, 0, 1, 0}}},
                Obj{{{32767, 3, 3, 3}}, {{0, 1, 0, 0}, {1, 0, 0, 0}}}}};
 const Model T1 = edit(T, [](Model &m) {
@@ -202,6 +203,7 @@ const Model T1 = edit(T, [](Model &m) {
 });
 const Model T2 = edit(T, [](Model &m) {
     m.objs[1].verts[0] = {-32768, 3, 3, 3}, m.objs[1].norms[1] = {1, 0, 0, -1};
+    m.objs[0].prims.push_back(tp(0, ""));
 });
 
 // Three objects, the last without vertices; h1 has two in object 1.
@@ -222,13 +224,15 @@ const std::string P12 = "10101010 10101010 10101010";
 const std::string PLUS1 = "10101011 10101010 10101010";  // byte 3 one up
 const std::vector<Prim> TWO_PRIMS = {tp(4, P12), tp(4, P12)};
 
-// A run on the base and the variant (or the base again) with the word at at
-// set to value in both, and the report of the base's end at byte at.
+// A run on the base and the variant (or the base again), both followed by
+// tail, with the word at at set to value in both, and the report of the
+// base's end at byte at.
 Case claiming(std::string name, size_t at, uint32_t value, Words args, int code, std::string err,
-              Files want, const std::string &variant = var)
+              Files want, const std::string &variant = var, const std::string &tail = "")
 {
     return {.name = name,
-            .in = {{"base.kgx", setWord(base, at, value)}, {"v.kgx", setWord(variant, at, value)}},
+            .in = {{"base.kgx", setWord(base + tail, at, value)},
+                   {"v.kgx", setWord(variant + tail, at, value)}},
             .args = args,
             .code = code,
             .err = err,
@@ -285,13 +289,17 @@ const std::vector<Case> cases = {
     // Texture values are unsigned byte differences of packet bytes 3,2, 7,6, ...
     // (here -255 and 255); untextured primitives (mode 8) do not count, nor
     // does the fourth word of a three-corner packet, and bytes a short packet
-    // lacks compare as 0, not as the previous packet's.
+    // lacks compare as 0, not as the previous packet's.  The variant's
+    // primitives stand at its own top, after a normal the base lacks, which
+    // without -n is not compared.
     {.name = "texture_bytes",
      .in = {{"base.kgx", objects({{tp(8, P12), tp(4, "000000ff 10101010 10101010"),
                                    tp(4, P12 + " 10101010"), tp(12, "10101010 10101010")}})},
             {"v.kgx",
-             objects({{tp(8, "ffffffff ffffffff ffffffff"), tp(4, "0000ff00 10101010 10101010"),
-                       tp(4, P12 + " 10101111"), tp(12, "10101010 10101010")}})}},
+             bytes({{Obj{{},
+                         {{0, 0, 1, 0}},
+                         {tp(8, "ffffffff ffffffff ffffffff"), tp(4, "0000ff00 10101010 10101010"),
+                          tp(4, P12 + " 10101111"), tp(12, "10101010 10101010")}}}})}},
      .args = TBV,
      .err = same("vertex", "v.kgx"),
      .want = {{"base.vdf", ONE_NONE},
@@ -329,8 +337,9 @@ const std::vector<Case> cases = {
              {{"base.vdf", hex(setWord(unhex(VDF40), 12, 0))}}),
     claiming("primitive_count_2_to_32", kgxEntryAt(0, ENTRY_N_PRIM), 0xFFFFFFFF, TBV, 41, eof(108),
              {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}),
+    // The 612 bytes after the header hold more than 127 of its words, not 255.
     claiming("packet_of_255_words", PRIM0, primHeader(MODE_TEXTURED, PACKET_WORDS_MAX), TBV, 43,
-             eof(92), {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}),
+             eof(92), {{"base.vdf", VDF40}, {"base.tdf", "01000000"}}, var, std::string(600, 0)),
 };
 INSTANTIATE_TEST_SUITE_P(Engine, E2e, ::testing::ValuesIn(cases), caseName);
 
