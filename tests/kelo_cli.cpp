@@ -178,7 +178,7 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"apply base.kgx --vdf t.vdf -o o.kgx", 1,
          "kelo apply: --variant is required\n"
          "usage: kelo apply BASE.kgx --variant K"},
-        {"dump t.bin", 1, "kelo dump: cannot tell the kind of t.bin; use --kind\n"},
+        {"dump t", 1, "kelo dump: cannot tell the kind of t; use --kind\n"},
         {"dump t.vdf --kind", 1, "kelo dump: --kind needs a value\n"},
         {"dump t.vdf --frob", 1, "kelo dump: unknown option --frob\n"},
         {"dump t.vdf t.vdf", 1, "kelo dump: unexpected operand \"t.vdf\"\n"},
