@@ -627,6 +627,13 @@ Problem gltfLoad(const Input &in, tinygltf::Model &m, uint64_t &bytesRead)
     nlohmann::json::sax_parse(text.begin(), text.end(), &check);
     if (!check.wrong.empty())
         return refuse(check.wrong);
+    // tinygltf gives a GLB's binary chunk to every buffer without a URI,
+    // where glTF lets only the first one stand for it.
+    for (size_t i = 1; glb && i < check.buffers.size(); i++)
+        if (check.buffers[i].uri.empty())
+            return refuse(format("buffers[%zu] has no uri: only the first buffer of a GLB is "
+                                 "its binary chunk",
+                                 i));
 
     size_t slash = in.name.find_last_of('/');
     BufferFiles files;

@@ -549,6 +549,8 @@ TEST(KeloImport, RefusesBadInputs)
          format("t.glb: its chunks do not fit the %zu bytes its header gives", past.size())},
         {"t.glb", glb(glbJson, 4, std::string(4, '\0')), "", 5,
          "t.glb: " + integer("buffers[0].byteLength", 1)},
+        {"t.glb", glb(replaced(glbJson, "0}", "4},{\"byteLength\":4}"), 4, std::string(4, '\0')),
+         "", 5, "t.glb: buffers[1] has no uri: only the first buffer of a GLB is its binary chunk"},
         // Integers that tinygltf would wrap or drop; nesting that would exhaust its stack.
         gltf(replaced(a0, view0, R"("bufferView":0,"byteOffset":18446744073709551604,"c)"),
              integer("accessors[0].byteOffset")),
