@@ -457,6 +457,13 @@ TEST(KeloImport, RefusesBadInputs)
                             R"("componentType":)" + (n == 6 ? "5121" : "5123") +
                             R"(},"values":{"bufferView":0}}}],)");
     };
+    // The view 2 bytes into b.bin, both accessors `offset` into it.
+    auto shifted = [&](const std::string &offset) {
+        std::string s =
+            replaced(a0, "0,\"byteLength\":786456", "0,\"byteOffset\":2,\"byteLength\":786448");
+        return replaced(replaced(s, view0, "\"bufferView\":0," + offset + "\"c"), view0,
+                        "\"bufferView\":0," + offset + "\"c");
+    };
     struct Row {
         std::string file, text, args;
         int code;
@@ -569,6 +576,20 @@ TEST(KeloImport, RefusesBadInputs)
              prim0 + "POSITION: accessor 0 reaches beyond its buffer"),
         gltf(replaced(a0, view0, R"("bufferView":1,"c)"),
              prim0 + "POSITION: accessor 0: buffer view 1 does not exist"),
+        // Elements that overlap, and components off their alignment (the offsets add up).
+        gltf(replaced(a0, R"({"buffer":0,)", R"({"buffer":0,"byteStride":8,)"),
+             prim0 + "POSITION: accessor 0: byte stride 8 is less than its 12-byte elements"),
+        gltf(shifted(""),
+             prim0 + "POSITION: accessor 0 starts at a byte offset that is not a multiple of its "
+                     "4-byte components"),
+        {"t.gltf", shifted(R"("byteOffset":2,)"), "--scale 1", 0, ""},
+        // glTF 2 of any minor version that needs no more than 2.0.
+        gltf(replaced(a0, "\"2.0\"", "\"3.0\""), "asset.version \"3.0\": kelo reads glTF 2"),
+        gltf(replaced(a0, "\"2.0\"", R"("2.0","minVersion":"2.1")"),
+             "asset.minVersion \"2.1\": kelo reads glTF 2.0"),
+        {"t.gltf", replaced(a0, "\"2.0\"", R"("2.10","minVersion":"2.0")"), "--scale 1", 0, ""},
+        {"t.glb", "glTF" + le32({1, 1000, 0, 0}), "", 5,
+         "t.glb: binary glTF version 1; kelo reads version 2"},
         // Signed bytes of b.bin: -128 and 63 among them; the fitted scale holds them.
         {"t.gltf", replaced(a0, "5126", "5120"), "", 0, "t.gltf: fitted scale 255.99219"},
         gltf(sparse(""), target0 + "POSITION: accessor 1: sparse index 0 after "
