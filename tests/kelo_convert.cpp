@@ -513,7 +513,7 @@ TEST(KeloImport, RefusesBadInputs)
         obj("v 1 2 nan\n", ":1: malformed number \"nan\""),
         obj("v 1 2\n", ":1: v needs 3 numbers"),
         // A damaged keyword before numbers would drop a vertex and shift every index after it.
-        obj("vv 1 2 3\n" + tri + "f 1 2 3\n", ":1: unknown statement with numbers \"vv\""),
+        obj("v\xe9 1 2 3\n" + tri + "f 1 2 3\n", ":1: unknown statement with numbers \"v\\xe9\""),
         obj(tri + "f 1 2 4\n", ":4: vertex index 4 out of range (3 defined so far)"),
         obj(tri + "f 0 1 2\n", ":4: vertex index 0 out of range (3 defined so far)"),
         obj(tri + "f -4 1 2\n", ":4: vertex index -4 out of range (3 defined so far)"),
@@ -597,8 +597,15 @@ TEST(KeloImport, RefusesBadInputs)
         gltf(sparse(R"("byteOffset":14,)", 16256), target0 +
                                                        "POSITION: accessor 1: sparse index 16256 "
                                                        "beyond its 16256 elements"),
-        gltf(replaced(a0, "{", R"({"extensionsRequired":["KHR_mesh_quantization","x"],)"),
-             "requires the extension \"x\", which kelo does not read"),
+        // Characters that are invisible or turn the text's direction show as their bytes.
+        gltf(replaced(a0, "{",
+                      R"({"extensionsRequired":["KHR_mesh_quantization",)"
+                      R"("\u0080\u009f\u00a0\u200a\u200b\u200f\u2010\u2027)"
+                      R"(\u2028\u202e\u202f\u2065\u2066\u2069\u206a\ufeff"],)"),
+             "requires the extension "
+             "\"\\xc2\\x80\\xc2\\x9f\u00a0\u200a\\xe2\\x80\\x8b\\xe2\\x80\\x8f"
+             "\u2010\u2027\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9"
+             "\u206a\\xef\\xbb\\xbf\", which kelo does not read"),
         gltf(Asset{.attributes = ""}.json(), prim0 + "no POSITION"),
         gltf(Asset{.m = 3}.json(), target0 + "POSITION: accessor 1 has 3 elements for 6 "
                                              "vertices"),
