@@ -13,7 +13,8 @@ const char keloVersion[] = "1.0";
 // What an option's value is, and the number parsing makes of it.
 enum ValueKind {
     FLAG,    // no value
-    WORD,    // any word: a file name, a prefix; no number
+    WORD,    // any word; no number
+    PATH,    // a file name or a prefix of file names: not empty
     COUNT,   // decimal digits, 0 to 2^31 - 1: that number
     SCALE,   // a positive decimal number: its scale word (scaleParse)
     CHOICE,  // one of the option's choices: its index
@@ -32,17 +33,17 @@ static constexpr OptionDef OPTIONS[] = {
     {OPT_JSON, "--json", FLAG},
     {OPT_VERBOSE, "-v", FLAG},
     {OPT_VARIANT, "--variant", COUNT},
-    {OPT_VDF, "--vdf", WORD},
-    {OPT_NDF, "--ndf", WORD},
-    {OPT_TDF, "--tdf", WORD},
+    {OPT_VDF, "--vdf", PATH},
+    {OPT_NDF, "--ndf", PATH},
+    {OPT_TDF, "--tdf", PATH},
     {OPT_VIEW, "--view", CHOICE, VIEW_CHOICES},
     {OPT_SCALE, "--scale", SCALE},
     {OPT_FIT, "--fit", FLAG},
-    {OPT_LIKE, "--like", WORD},
+    {OPT_LIKE, "--like", PATH},
     {OPT_OBJECTS, "--objects", CHOICE, OBJECTS_CHOICES},
-    {OPT_VARIANTS, "--variants", WORD},
+    {OPT_VARIANTS, "--variants", PATH},
     {OPT_NAMES, "--names", WORD},
-    {OPT_OUT, "-o", WORD},
+    {OPT_OUT, "-o", PATH},
 };
 static_assert(std::size(OPTIONS) == OPTION_IDS && [] {
     for (uint32_t i = 0; i < OPTION_IDS; i++)
@@ -307,6 +308,11 @@ static Problem takeValue(OptionId id, const std::string &word, bool given, Args 
     case FLAG:
     case WORD:
         return {};
+    case PATH:
+        if (!word.empty())
+            return {};
+        wanted = "a file name";
+        break;
     case COUNT:
         if (countParse(word, v.number))
             return {};

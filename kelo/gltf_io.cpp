@@ -577,8 +577,8 @@ static std::string oneLine(std::string_view text)
     return text.empty() ? "not a glTF asset" : messageText(line, REPORT_MAX);
 }
 
-// Where a GLB's header gives its length.
-constexpr size_t GLB_LENGTH_AT = 8;
+// Where a GLB's header gives its version and its length.
+constexpr size_t GLB_VERSION_AT = 4, GLB_LENGTH_AT = 8;
 
 // The GLB's JSON chunk, its chunks checked to lie inside the length its
 // header gives (tinygltf lets the binary chunk run 8 bytes past it).
@@ -587,6 +587,8 @@ static std::string glbLayout(const std::vector<unsigned char> &bytes, std::strin
     const uint64_t HEADER = 12, CHUNK_HEAD = 8;
     if (bytes.size() < HEADER)
         return format("truncated GLB: %zu bytes, less than its header", bytes.size());
+    if (uint32_t version = loadLE32(&bytes[GLB_VERSION_AT]); version != 2)
+        return format("binary glTF version %lu; kelo reads version 2", (unsigned long)version);
     uint64_t length = loadLE32(&bytes[GLB_LENGTH_AT]);
     if (length > bytes.size())
         return format("truncated GLB: %zu bytes, its header gives %llu", bytes.size(),
@@ -601,6 +603,38 @@ static std::string glbLayout(const std::vector<unsigned char> &bytes, std::strin
                       (unsigned long long)length);
     text =
         std::string_view((const char *)&bytes[HEADER + CHUNK_HEAD], jsonEnd - HEADER - CHUNK_HEAD);
+    return "";
+}
+
+// A version "MAJOR.MINOR" as a pair, each part held at most 1000 so that
+// no count of digits can wrap it; false when s is not of that form.
+static bool versionParse(const std::string &s, std::pair<uint32_t, uint32_t> &v)
+{
+    size_t dot = s.find('.');
+    auto digits = [&](size_t from, size_t to, uint32_t &n) {
+        n = 0;
+        for (size_t i = from; i < to; i++) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            n = std::min<uint32_t>(n * 10 + (uint32_t)(s[i] - '0'), 1000);
+        }
+        return to > from;
+    };
+    return dot != std::string::npos && digits(0, dot, v.first) &&
+           digits(dot + 1, s.size(), v.second);
+}
+
+// glTF 2 of any minor version, that needs nothing newer than 2.0 to be read.
+static std::string versionProblem(const tinygltf::Asset &asset)
+{
+    std::pair<uint32_t, uint32_t> v, least;
+    if (!versionParse(asset.version, v) || v.first != 2)
+        return format("asset.version \"%s\": kelo reads glTF 2",
+                      messageText(asset.version).c_str());
+    if (!asset.minVersion.empty() &&
+        (!versionParse(asset.minVersion, least) || least > std::pair<uint32_t, uint32_t>{2, 0}))
+        return format("asset.minVersion \"%s\": kelo reads glTF 2.0",
+                      messageText(asset.minVersion).c_str());
     return "";
 }
 
@@ -627,6 +661,13 @@ Problem gltfLoad(const Input &in, tinygltf::Model &m, uint64_t &bytesRead)
     nlohmann::json::sax_parse(text.begin(), text.end(), &check);
     if (!check.wrong.empty())
         return refuse(check.wrong);
+    // tinygltf gives a GLB's binary chunk to every buffer without a URI,
+    // where glTF lets only the first one stand for it.
+    for (size_t i = 1; glb && i < check.buffers.size(); i++)
+        if (check.buffers[i].uri.empty())
+            return refuse(format("buffers[%zu] has no uri: only the first buffer of a GLB is "
+                                 "its binary chunk",
+                                 i));
 
     size_t slash = in.name.find_last_of('/');
     BufferFiles files;
@@ -660,6 +701,8 @@ Problem gltfLoad(const Input &in, tinygltf::Model &m, uint64_t &bytesRead)
         return files.problem;
     if (!ok || !err.empty())
         return refuse(oneLine(err));
+    if (std::string why = versionProblem(m.asset); !why.empty())
+        return refuse(why);
     for (const std::string &name : m.extensionsRequired)
         if (!readsExtension(name))
             return refuse(format("requires the extension \"%s\", which kelo does not read",

@@ -257,8 +257,18 @@ struct Reader {
         if (a.bufferView >= 0) {
             if (Problem p = viewCheck(a.bufferView))
                 return within(format("accessor %d: ", index), p);
+            size_t given = m.bufferViews[a.bufferView].byteStride;
+            if (given && given < element)
+                return refuse(format("accessor %d: byte stride %zu is less than its %llu-byte "
+                                     "elements",
+                                     index, given, (unsigned long long)element));
             if (!viewSpan(a.bufferView, a.byteOffset, stride(a) * (a.count - 1) + element))
                 return refuse(format("accessor %d reaches beyond its buffer", index));
+            // Both offsets lie inside the buffer now, so their sum cannot wrap.
+            if ((a.byteOffset + m.bufferViews[a.bufferView].byteOffset) % size)
+                return refuse(format("accessor %d starts at a byte offset that is not a multiple "
+                                     "of its %d-byte components",
+                                     index, size));
         }
         return a.sparse.isSparse ? sparseCheck(index, element) : Problem{};
     }

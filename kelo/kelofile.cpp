@@ -22,10 +22,11 @@ std::optional<KeloKind> kindFromWord(std::string_view word)
     return std::nullopt;
 }
 
-// The kind a file name's extension names, if any.
+// The kind a file name's extension names, if any: none without a dot.
 std::optional<KeloKind> kindFromName(const std::string &name)
 {
-    return kindFromWord(getExt0(name.c_str()));
+    const char *ext = getExt0(name.c_str());
+    return ext ? kindFromWord(ext) : std::nullopt;
 }
 
 Problem fileKind(const std::string &name, const Args &args, KeloKind &kind)

@@ -88,23 +88,36 @@ std::string xmlText(std::string_view s)
     return out;
 }
 
+// The characters a message does not show as they are: control characters
+// (C0, DEL and C1), and those that are invisible or turn the direction of
+// the text after them (zero-width characters, bidirectional marks,
+// embeddings, overrides and isolates, line and paragraph separators,
+// byte-order mark).
+static constexpr std::pair<uint32_t, uint32_t> UNSHOWN[] = {
+    {0x00, 0x1F},     {0x7F, 0x9F},     {0x200B, 0x200F},
+    {0x2028, 0x202E}, {0x2066, 0x2069}, {0xFEFF, 0xFEFF},
+};
+
 std::string messageText(std::string_view s, size_t most)
 {
     std::string out;
     size_t i = 0;
-    for (size_t n; i < s.size() && i + (n = std::max<size_t>(sequenceAt(s, i), 1)) <= most;
-         i += n) {
+    for (size_t n; i < s.size(); i += n) {
+        uint32_t v = 0;
+        size_t valid = sequenceAt(s, i, &v);
+        n = std::max<size_t>(valid, 1);
+        if (i + n > most)
+            break;
         std::string_view ch = s.substr(i, n);
-        unsigned char c = (unsigned char)ch[0];
-        // Control characters (C1 ones are 0xC2 0x80 to 0xC2 0x9F) and bytes
-        // that begin no character show as \xNN; a backslash is doubled, so
-        // that an escape in the text cannot pass for one of these.
-        if ((n == 1 && c >= 0x80) || c < 0x20 || c == 0x7F ||
-            (c == 0xC2 && (unsigned char)ch[1] < 0xA0))
+        // Those and bytes that begin no character show as \xNN, byte by
+        // byte; a backslash is doubled, so that an escape in the text cannot
+        // pass for one of these.
+        if (!valid ||
+            std::ranges::any_of(UNSHOWN, [v](auto r) { return v >= r.first && v <= r.second; }))
             for (unsigned char b : ch)
                 out += format("\\x%02x", b);
         else
-            out += c == '\\' ? std::string_view("\\\\") : ch;
+            out += v == '\\' ? std::string_view("\\\\") : ch;
     }
     return i < s.size() ? out + "..." : out;
 }

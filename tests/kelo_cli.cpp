@@ -178,7 +178,7 @@ TEST(KeloCommandLine, CodesAndMessages)
         {"apply base.kgx --vdf t.vdf -o o.kgx", 1,
          "kelo apply: --variant is required\n"
          "usage: kelo apply BASE.kgx --variant K"},
-        {"dump t.bin", 1, "kelo dump: cannot tell the kind of t.bin; use --kind\n"},
+        {"dump t", 1, "kelo dump: cannot tell the kind of t; use --kind\n"},
         {"dump t.vdf --kind", 1, "kelo dump: --kind needs a value\n"},
         {"dump t.vdf --frob", 1, "kelo dump: unknown option --frob\n"},
         {"dump t.vdf t.vdf", 1, "kelo dump: unexpected operand \"t.vdf\"\n"},
@@ -226,13 +226,17 @@ TEST(KeloCommandLine, CodesAndMessages)
         const std::string &got = c.code ? r.err : r.out;
         EXPECT_EQ(c.text.empty() ? got : got.substr(0, c.text.size()), c.text) << c.args;
     }
-    // keyblend splits an argument file at white space: such names are refused.
-    for (auto [o, v] : {std::pair{"o 1.kgx", "v"}, {"o.kgx", "my\tv"}}) {
+    // Names refused before anything is read: an empty one, and one with white space, at which
+    // keyblend splits an argument file.
+    const std::string blank = "\": an argument file cannot carry a name with white space";
+    for (auto [o, v, why] : {std::tuple<const char *, const char *, std::string>{
+                                 "o 1.kgx", "v", "-o \"o 1.kgx" + blank},
+                             {"o.kgx", "my\tv", "--variants \"my\\x09v" + blank},
+                             {"", "v", "-o takes a file name, not \"\""},
+                             {"o.kgx", "", "--variants takes a file name, not \"\""}}) {
         Result r = run(dir.dir, {KELO, "import", "t.glb", "-o", o, "--variants", v});
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
-                  format("kelo import: %s \"%s\": an argument file cannot carry a name with white "
-                         "space",
-                         *v == 'v' ? "-o" : "--variants", *v == 'v' ? o : "my\\x09v"));
+        EXPECT_EQ(r.code, 1) << why;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "kelo import: " + why);
     }
     EXPECT_FALSE(fs::exists(dir / "o.kgx") || fs::exists(dir / "o.glb"));
     EXPECT_TRUE(fs::exists(dir / "--help"));

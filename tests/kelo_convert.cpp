@@ -457,6 +457,13 @@ TEST(KeloImport, RefusesBadInputs)
                             R"("componentType":)" + (n == 6 ? "5121" : "5123") +
                             R"(},"values":{"bufferView":0}}}],)");
     };
+    // The view 2 bytes into b.bin, both accessors `offset` into it.
+    auto shifted = [&](const std::string &offset) {
+        std::string s =
+            replaced(a0, "0,\"byteLength\":786456", "0,\"byteOffset\":2,\"byteLength\":786448");
+        return replaced(replaced(s, view0, "\"bufferView\":0," + offset + "\"c"), view0,
+                        "\"bufferView\":0," + offset + "\"c");
+    };
     struct Row {
         std::string file, text, args;
         int code;
@@ -506,7 +513,7 @@ TEST(KeloImport, RefusesBadInputs)
         obj("v 1 2 nan\n", ":1: malformed number \"nan\""),
         obj("v 1 2\n", ":1: v needs 3 numbers"),
         // A damaged keyword before numbers would drop a vertex and shift every index after it.
-        obj("vv 1 2 3\n" + tri + "f 1 2 3\n", ":1: unknown statement with numbers \"vv\""),
+        obj("v\xe9 1 2 3\n" + tri + "f 1 2 3\n", ":1: unknown statement with numbers \"v\\xe9\""),
         obj(tri + "f 1 2 4\n", ":4: vertex index 4 out of range (3 defined so far)"),
         obj(tri + "f 0 1 2\n", ":4: vertex index 0 out of range (3 defined so far)"),
         obj(tri + "f -4 1 2\n", ":4: vertex index -4 out of range (3 defined so far)"),
@@ -549,6 +556,8 @@ TEST(KeloImport, RefusesBadInputs)
          format("t.glb: its chunks do not fit the %zu bytes its header gives", past.size())},
         {"t.glb", glb(glbJson, 4, std::string(4, '\0')), "", 5,
          "t.glb: " + integer("buffers[0].byteLength", 1)},
+        {"t.glb", glb(replaced(glbJson, "0}", "4},{\"byteLength\":4}"), 4, std::string(4, '\0')),
+         "", 5, "t.glb: buffers[1] has no uri: only the first buffer of a GLB is its binary chunk"},
         // Integers that tinygltf would wrap or drop; nesting that would exhaust its stack.
         gltf(replaced(a0, view0, R"("bufferView":0,"byteOffset":18446744073709551604,"c)"),
              integer("accessors[0].byteOffset")),
@@ -567,6 +576,20 @@ TEST(KeloImport, RefusesBadInputs)
              prim0 + "POSITION: accessor 0 reaches beyond its buffer"),
         gltf(replaced(a0, view0, R"("bufferView":1,"c)"),
              prim0 + "POSITION: accessor 0: buffer view 1 does not exist"),
+        // Elements that overlap, and components off their alignment (the offsets add up).
+        gltf(replaced(a0, R"({"buffer":0,)", R"({"buffer":0,"byteStride":8,)"),
+             prim0 + "POSITION: accessor 0: byte stride 8 is less than its 12-byte elements"),
+        gltf(shifted(""),
+             prim0 + "POSITION: accessor 0 starts at a byte offset that is not a multiple of its "
+                     "4-byte components"),
+        {"t.gltf", shifted(R"("byteOffset":2,)"), "--scale 1", 0, ""},
+        // glTF 2 of any minor version that needs no more than 2.0.
+        gltf(replaced(a0, "\"2.0\"", "\"3.0\""), "asset.version \"3.0\": kelo reads glTF 2"),
+        gltf(replaced(a0, "\"2.0\"", R"("2.0","minVersion":"2.1")"),
+             "asset.minVersion \"2.1\": kelo reads glTF 2.0"),
+        {"t.gltf", replaced(a0, "\"2.0\"", R"("2.10","minVersion":"2.0")"), "--scale 1", 0, ""},
+        {"t.glb", "glTF" + le32({1, 1000, 0, 0}), "", 5,
+         "t.glb: binary glTF version 1; kelo reads version 2"},
         // Signed bytes of b.bin: -128 and 63 among them; the fitted scale holds them.
         {"t.gltf", replaced(a0, "5126", "5120"), "", 0, "t.gltf: fitted scale 255.99219"},
         gltf(sparse(""), target0 + "POSITION: accessor 1: sparse index 0 after "
@@ -574,8 +597,15 @@ TEST(KeloImport, RefusesBadInputs)
         gltf(sparse(R"("byteOffset":14,)", 16256), target0 +
                                                        "POSITION: accessor 1: sparse index 16256 "
                                                        "beyond its 16256 elements"),
-        gltf(replaced(a0, "{", R"({"extensionsRequired":["KHR_mesh_quantization","x"],)"),
-             "requires the extension \"x\", which kelo does not read"),
+        // Characters that are invisible or turn the text's direction show as their bytes.
+        gltf(replaced(a0, "{",
+                      R"({"extensionsRequired":["KHR_mesh_quantization",)"
+                      R"("\u0080\u009f\u00a0\u200a\u200b\u200f\u2010\u2027)"
+                      R"(\u2028\u202e\u202f\u2065\u2066\u2069\u206a\ufeff"],)"),
+             "requires the extension "
+             "\"\\xc2\\x80\\xc2\\x9f\u00a0\u200a\\xe2\\x80\\x8b\\xe2\\x80\\x8f"
+             "\u2010\u2027\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9"
+             "\u206a\\xef\\xbb\\xbf\", which kelo does not read"),
         gltf(Asset{.attributes = ""}.json(), prim0 + "no POSITION"),
         gltf(Asset{.m = 3}.json(), target0 + "POSITION: accessor 1 has 3 elements for 6 "
                                              "vertices"),
